@@ -1,0 +1,369 @@
+// varnock: dump and patch bytes of a file (main), search it for hex patterns
+// (search_main), or list where two files differ (varnock_main). One
+// executable; the name it is started under picks the tool.
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include "hexcodec.h"
+
+// Offsets past 2 GiB must work on 32-bit targets too.
+static_assert(sizeof(off_t) == 8, "build with 64-bit file offsets");
+
+int search_main(int argc, char **argv);
+int varnock_main(int argc, char **argv);
+unsigned char *strnpe_c_(unsigned char *buf, long count, unsigned char byte);
+
+namespace {
+
+// Scripts read the outcome from the exit status alone: nothing goes to
+// standard error.
+constexpr int exit_done = 0;
+constexpr int exit_trouble = 2;
+
+// The most one read(2) transfers on Linux; asking for more only wastes memory.
+constexpr unsigned long long read_max = 0x7ffff000;
+
+// With a standard descriptor closed, a file opened later would take its
+// number; /dev/null opened read-only holds the place and makes writes to it
+// fail, so lost output shows in the exit status.
+void keepstd() {
+  for (int fd = 0; fd <= 2; fd++)
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", O_RDONLY);
+}
+
+int openread(const char *path) {
+  return open(path, O_RDONLY | O_NOCTTY);
+}
+
+ssize_t readsome(int fd, void *buf, std::size_t n) {
+  ssize_t r;
+  do r = read(fd, buf, n);
+  while (r < 0 && errno == EINTR);
+  return r;
+}
+
+bool writeall(int fd, const unsigned char *p, std::size_t n) {
+  while (n > 0) {
+    ssize_t w = write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+// Positions fd at base + delta; false when that is out of range or the
+// descriptor refuses, so that nothing is read or written at the old place.
+bool seekto(int fd, long long base, long delta) {
+  if (base < 0 || delta > LLONG_MAX - base) return false;
+  off_t at = base + delta;
+  // Some devices accept any position and report another; only -1 is refusal.
+  return lseek(fd, at, SEEK_SET) != -1;
+}
+
+int finish(int status) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) return exit_trouble;
+  return status;
+}
+
+[[noreturn]] void outofmemory() {
+  std::exit(finish(exit_trouble));
+}
+
+// Prints prefix, position and the hex text of n bytes. False, with nothing
+// printed, when the text cannot be had for want of memory.
+bool putline(const char *prefix, long long pos, const unsigned char *bytes, long n) {
+  const char *text = tohex(bytes, n);
+  if (n > 0 && !*text) return false;
+  // The text goes out apart from the format: printf cannot count past
+  // INT_MAX characters and a long dump has more.
+  std::printf("%s%lld", prefix, pos);
+  std::fputs(text, stdout);
+  std::putchar('\n');
+  return true;
+}
+
+int digitval(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
+  return 99;
+}
+
+bool isspacec(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Reads like strtoll with base 0, but the same on every C library: hex after
+// "0x", octal after "0", decimal otherwise, and never a "0b" binary prefix.
+// Clamped to the 64-bit range so that offsets past 2 GiB work on 32-bit
+// targets.
+long long readnum(const char *s) {
+  while (isspacec(*s)) s++;
+  bool neg = *s == '-';
+  if (*s == '+' || *s == '-') s++;
+  unsigned base = 10;
+  if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X') && digitval(s[2]) < 16) {
+    base = 16;
+    s += 2;
+  } else if (s[0] == '0') {
+    base = 8;
+  }
+  unsigned long long v = 0;
+  unsigned long long limit = neg ? 1ULL + LLONG_MAX : LLONG_MAX;
+  bool over = false;
+  for (unsigned d; (d = static_cast<unsigned>(digitval(*s))) < base; s++) {
+    if (v > (limit - d) / base)
+      over = true;
+    else
+      v = v * base + d;
+  }
+  if (over) return neg ? LLONG_MIN : LLONG_MAX;
+  return neg ? static_cast<long long>(0 - v) : static_cast<long long>(v);
+}
+
+const char *lastpart(const char *path) {
+  const char *slash = std::strrchr(path, '/');
+  return slash ? slash + 1 : path;
+}
+
+} // namespace
+
+// ---- dump and patch ----
+
+namespace {
+
+// A huge length must neither crash nor allocate more than the one read can
+// fill: cap it at what read(2) transfers and at what a regular file holds.
+std::size_t readcap(int fd, long long off, long long len) {
+  unsigned long long cap = read_max;
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    unsigned long long left = st.st_size > off ? st.st_size - off : 0;
+    if (left < cap) cap = left;
+  }
+  return static_cast<unsigned long long>(len) < cap ? static_cast<std::size_t>(len) : cap;
+}
+
+// A pair that cannot be read shows as its offset alone.
+int failpair(long long off) {
+  putline("", off, nullptr, 0);
+  return exit_trouble;
+}
+
+int dumppair(int fd, long long off, long long len, unsigned char *&buf) {
+  if (off < 0 || len < 0) return exit_done;
+  if (!seekto(fd, off, 0)) return failpair(off);
+  std::size_t want = readcap(fd, off, len);
+  void *grown = std::realloc(buf, want + 1);
+  if (!grown) return failpair(off);
+  buf = static_cast<unsigned char *>(grown);
+  ssize_t n = readsome(fd, buf, want);
+  if (n == 0) return exit_done;
+  if (n < 0 || !putline("", off, buf, static_cast<long>(n))) return failpair(off);
+  return exit_done;
+}
+
+// Fills the wildcard positions from the file. known[i] ends up 1 for each
+// position that holds a byte to write: a wildcard whose byte cannot be read
+// stays 0, since writing a made-up byte there would corrupt the file.
+void fillwild(int r, long long off, unsigned char *data, const unsigned char *set,
+              unsigned char *known, long count) {
+  for (long i = 0; i < count; i++) {
+    known[i] = set[i];
+    unsigned char b;
+    if (!set[i] && seekto(r, off, i) && readsome(r, &b, 1) == 1) {
+      data[i] = b;
+      known[i] = 1;
+    }
+  }
+}
+
+// One write per stretch of known positions; a fully known pattern is one write.
+int writeknown(int w, long long off, const unsigned char *data, const unsigned char *known,
+               long count) {
+  for (long i = 0; i < count;) {
+    if (!known[i]) {
+      i++;
+      continue;
+    }
+    long j = i;
+    while (j < count && known[j]) j++;
+    if (!seekto(w, off, i) || !writeall(w, data + i, static_cast<std::size_t>(j - i)))
+      return exit_trouble;
+    i = j;
+  }
+  return exit_done;
+}
+
+int patchpair(int r, int w, long long off, const char *pattern, unsigned char *&known) {
+  long count;
+  unsigned char *set;
+  unsigned char *data = fromhex(pattern, count, set);
+  if (!data) outofmemory();
+  if (count <= 0 || off < 0) return exit_done;
+  void *grown = std::realloc(known, static_cast<std::size_t>(count));
+  if (!grown) outofmemory();
+  known = static_cast<unsigned char *>(grown);
+  fillwild(r, off, data, set, known, count);
+  return writeknown(w, off, data, known, count);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  keepstd();
+  const char *name = argc > 0 && argv[0] ? lastpart(argv[0]) : "";
+  if (std::strcmp(name, "varnock-search") == 0) return search_main(argc, argv);
+  if (std::strcmp(name, "varnock-cmp") == 0) return varnock_main(argc, argv);
+  if (argc < 2) return exit_trouble;
+
+  const char *path = argv[1];
+  int r = openread(path);
+  bool modify = std::strncmp(path, "mod", 3) == 0;
+  // No O_CREAT and no O_TRUNC: a patch never makes a file or shortens one.
+  int w = modify ? open(path, O_WRONLY | O_NOCTTY) : -1;
+  if (modify && w < 0) return exit_trouble;
+  // An unreadable file spoils a dump; a patch needs to read only wildcards.
+  int status = r < 0 && !modify ? exit_trouble : exit_done;
+  unsigned char *buf = nullptr;
+  for (int p = 2; p + 1 < argc; p += 2) {
+    long long off = readnum(argv[p]);
+    int got = modify ? patchpair(r, w, off, argv[p + 1], buf)
+                     : dumppair(r, off, readnum(argv[p + 1]), buf);
+    if (got != exit_done) status = got;
+  }
+  return finish(status);
+}
+
+// ---- pattern search ----
+
+namespace {
+
+// One forward pass, one byte per read request, never stepping back: a failed
+// partial match is dropped together with the byte that broke it. False when a
+// read fails, which ends the pass rather than looping on the failure.
+bool scan(int fd, unsigned char *data, const unsigned char *set, long count) {
+  long matched = 0;
+  long long start = 0;
+  for (long long pos = 0;; pos++) {
+    unsigned char b;
+    ssize_t got = readsome(fd, &b, 1);
+    if (got == 0) return true;
+    if (got < 0) return false;
+    if (set[matched] && data[matched] != b) {
+      matched = 0;
+      continue;
+    }
+    // Wildcard positions take the file's byte, so the line shows what is there.
+    data[matched] = b;
+    if (matched == 0) start = pos;
+    if (++matched == count) {
+      if (!putline("", start, data, count)) outofmemory();
+      matched = 0;
+    }
+  }
+}
+
+} // namespace
+
+int search_main(int argc, char **argv) {
+  if (argc < 2) return exit_trouble;
+  int fd = openread(argv[1]);
+  if (fd < 0) return exit_trouble;
+  int status = exit_done;
+  bool scanned = false;
+  for (int p = 2; p < argc; p++) {
+    long count;
+    unsigned char *set;
+    unsigned char *data = fromhex(argv[p], count, set);
+    if (!data) outofmemory();
+    if (count <= 0) continue;
+    // Every pattern reads the file from its start. A file that cannot be
+    // positioned (a pipe) still serves the first pattern.
+    if (scanned && !seekto(fd, 0, 0)) {
+      status = exit_trouble;
+      continue;
+    }
+    scanned = true;
+    if (!scan(fd, data, set, count)) status = exit_trouble;
+  }
+  return finish(status);
+}
+
+// ---- file comparison ----
+
+unsigned char *strnpe_c_(unsigned char *buf, long count, unsigned char byte) {
+  auto *grown =
+      static_cast<unsigned char *>(std::realloc(buf, static_cast<std::size_t>(count) + 2));
+  if (!grown) return nullptr;
+  grown[count] = byte;
+  return grown;
+}
+
+namespace {
+
+// The bytes one file has in the current difference run.
+struct Run {
+  unsigned char *bytes;
+  long count;
+};
+
+void append(Run &run, unsigned char byte) {
+  unsigned char *grown = strnpe_c_(run.bytes, run.count, byte);
+  if (!grown) outofmemory();
+  run.bytes = grown;
+  run.count++;
+}
+
+void putrun(const char *prefix, Run &run, long long start) {
+  if (run.count == 0) return;
+  if (!putline(prefix, start, run.bytes, run.count)) outofmemory();
+  run.count = 0;
+}
+
+// The second file's bytes come first, on the "<" line.
+void flush(Run &a, Run &b, long long start) {
+  putrun("< ", b, start);
+  putrun("> ", a, start);
+}
+
+} // namespace
+
+int varnock_main(int argc, char **argv) {
+  if (argc < 3) return exit_trouble;
+  // A missing file must not read as an empty one.
+  int fa = openread(argv[1]), fb = openread(argv[2]);
+  if (fa < 0 || fb < 0) return exit_trouble;
+  Run a{static_cast<unsigned char *>(std::malloc(1)), 0};
+  Run b{static_cast<unsigned char *>(std::malloc(1)), 0};
+  if (!a.bytes || !b.bytes) outofmemory();
+  bool agree = true;
+  long long start = 0;
+  for (long long pos = 0;; pos++) {
+    unsigned char ca, cb;
+    ssize_t ra = readsome(fa, &ca, 1);
+    ssize_t rb = readsome(fb, &cb, 1);
+    if (ra < 0 || rb < 0 || (ra == 0 && rb == 0)) {
+      flush(a, b, start);
+      return finish(ra < 0 || rb < 0 ? exit_trouble : exit_done);
+    }
+    bool same = ra == 1 && rb == 1 && ca == cb;
+    if (same != agree) {
+      flush(a, b, start);
+      agree = same;
+      start = pos;
+    }
+    if (agree) continue;
+    if (ra == 1) append(a, ca);
+    if (rb == 1) append(b, cb);
+  }
+}

@@ -1,0 +1,151 @@
+#include "cli.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <ftw.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+int removeone(const char *path, const struct stat *, int, struct FTW *) {
+  return ::remove(path);
+}
+
+std::vector<std::string> launcher() {
+  std::vector<std::string> words;
+  std::stringstream all(VARNOCK_LAUNCHER);
+  for (std::string w; std::getline(all, w, ';');)
+    if (!w.empty()) words.push_back(w);
+  return words;
+}
+
+void redirect(int target, const char *path, int flags) {
+  int fd = ::open(path, flags, 0644);
+  if (fd < 0) _exit(126);
+  ::dup2(fd, target);
+  ::close(fd);
+}
+
+[[noreturn]] void child(const std::vector<std::string> &argv, const std::string &dir,
+                        const std::string &outp, const std::string &errp, Options opts) {
+  Stdout mode = opts.mode;
+  if (opts.uid >= 0 && ::geteuid() == 0 && ::setuid(static_cast<uid_t>(opts.uid)) != 0) _exit(126);
+  if (::chdir(dir.c_str()) != 0) _exit(126);
+  redirect(0, "/dev/null", O_RDONLY);
+  if (mode == Stdout::capture) redirect(1, outp.c_str(), O_WRONLY | O_CREAT | O_TRUNC);
+  if (mode == Stdout::full) redirect(1, "/dev/full", O_WRONLY);
+  if (mode == Stdout::closed) ::close(1);
+  redirect(2, errp.c_str(), O_WRONLY | O_CREAT | O_TRUNC);
+  std::vector<std::string> words = launcher();
+  words.push_back(std::string(VARNOCK_BIN_DIR) + "/" + argv[0]);
+  words.insert(words.end(), argv.begin() + 1, argv.end());
+  std::vector<char *> ptrs;
+  for (auto &w : words) ptrs.push_back(w.data());
+  ptrs.push_back(nullptr);
+  ::alarm(opts.timeout);
+  ::execv(ptrs[0], ptrs.data());
+  _exit(127);
+}
+
+} // namespace
+
+Folder::Folder() {
+  const char *tmp = std::getenv("TMPDIR");
+  std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/varnock-test-XXXXXX";
+  if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  path = tmpl;
+}
+
+Folder::~Folder() {
+  ::nftw(path.c_str(), removeone, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+void put(const std::string &path, const std::string &bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+std::string get(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+void putfiles(const Folder &dir, const Files &files) {
+  for (const auto &[name, bytes] : files) {
+    std::string path = dir.at(name);
+    if (name.back() == '/')
+      ::mkdir(path.c_str(), 0755);
+    else if (bytes.rfind("->", 0) == 0)
+      ::symlink(bytes.c_str() + 2, path.c_str());
+    else
+      put(path, bytes);
+  }
+}
+
+void expect_cases(const Files &files, const std::vector<Case> &cases) {
+  for (const auto &c : cases) {
+    SCOPED_TRACE(joined(c.argv));
+    Folder dir;
+    putfiles(dir, files);
+    Outcome got = run(c.argv, dir.path);
+    EXPECT_EQ(got.out, c.out);
+    EXPECT_EQ(got.status, c.status);
+    EXPECT_EQ(got.err, "");
+  }
+}
+
+Outcome run(const std::vector<std::string> &argv, const std::string &dir, Options opts) {
+  Folder capture;
+  ::chmod(capture.path.c_str(), 0777); // reachable when the child drops to another user
+  std::string outp = capture.at("out"), errp = capture.at("err");
+  pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) child(argv, dir, outp, errp, opts);
+  int raw = 0;
+  ::waitpid(pid, &raw, 0);
+  int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  return {status, get(outp), get(errp)};
+}
+
+pid_t feed(const std::string &path, const std::string &bytes) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::alarm(60);
+    int fd = ::open(path.c_str(), O_WRONLY);
+    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+      _exit(1);
+    _exit(0);
+  }
+  return pid;
+}
+
+void reap(pid_t pid) {
+  ::waitpid(pid, nullptr, 0);
+}
+
+std::string hexbytes(unsigned from, unsigned to) {
+  std::string s;
+  for (unsigned b = from; b <= to; b++) s += static_cast<char>(b);
+  return s;
+}
+
+std::string joined(const std::vector<std::string> &argv) {
+  std::string s;
+  for (const auto &a : argv) s += (s.empty() ? "'" : " '") + a + "'";
+  return s;
+}
+
+} // namespace cli

@@ -1,0 +1,66 @@
+// Runs the built tools as a user would: real files in a fresh folder, a real
+// child process, its standard output and error captured.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace cli {
+
+enum class Stdout { capture, full, closed };
+
+struct Outcome {
+  int status; // exit status, or 128 + signal number
+  std::string out;
+  std::string err;
+};
+
+// Name and bytes of each file to lay out. A name ending in "/" makes a
+// folder, and bytes beginning with "->" make a symbolic link to the rest.
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+struct Case {
+  std::vector<std::string> argv;
+  std::string out;
+  int status;
+};
+
+// A folder under the system's temporary folder, removed with its contents.
+struct Folder {
+  std::string path;
+  Folder();
+  ~Folder();
+  Folder(const Folder &) = delete;
+  Folder &operator=(const Folder &) = delete;
+  std::string at(const std::string &name) const { return path + "/" + name; }
+};
+
+void put(const std::string &path, const std::string &bytes);
+std::string get(const std::string &path);
+void putfiles(const Folder &dir, const Files &files);
+
+// argv[0] names the tool ("varnock", "varnock-search" or "varnock-cmp"); the
+// child runs in dir with standard input on /dev/null and is killed after
+// timeout seconds.
+struct Options {
+  Stdout mode = Stdout::capture;
+  unsigned timeout = 60;
+  int uid = -1; // run as this user when the tests run as root
+};
+Outcome run(const std::vector<std::string> &argv, const std::string &dir, Options opts = {});
+
+// Starts a writer that opens the FIFO at path, writes bytes and exits.
+pid_t feed(const std::string &path, const std::string &bytes);
+void reap(pid_t pid);
+
+// Runs each case in a fresh folder holding files and expects its output and
+// status, and nothing at all on standard error.
+void expect_cases(const Files &files, const std::vector<Case> &cases);
+
+std::string hexbytes(unsigned from, unsigned to); // bytes from..to as a string
+std::string joined(const std::vector<std::string> &argv);
+
+} // namespace cli

@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cli.h"
+
+using cli::Case;
+
+namespace {
+
+const cli::Files files = {
+    {"f", "ABCDEFG"},       {"modfile", "ABCDEFG"},
+    {"MODfile", "ABCDEFG"}, {"high", cli::hexbytes(0x80, 0xff)},
+    {"dir/", ""},
+};
+
+std::string highline() {
+  std::string s = "0";
+  const char *d = "0123456789abcdef";
+  for (unsigned b = 0x80; b <= 0xff; b++) s += {' ', d[b >> 4], d[b & 15]};
+  return s + "\n";
+}
+
+// Each pair prints at most one line, from a single read at its offset.
+TEST(Dump, PairsOfOffsetAndLength) {
+  const std::vector<cli::Case> cases = {
+      {{"varnock", "f", "0", "4"}, "0 41 42 43 44\n", 0},
+      {{"varnock", "f", "0x2", "3"}, "2 43 44 45\n", 0},
+      {{"varnock", "f", "010", "1"}, "", 0},
+      {{"varnock", "f", "5", "10"}, "5 46 47\n", 0},
+      {{"varnock", "f", "7", "1"}, "", 0},
+      {{"varnock", "f", "0", "0"}, "", 0},
+      {{"varnock", "f", "-1", "4"}, "", 0},
+      {{"varnock", "f", "0", "-4"}, "", 0},
+      {{"varnock", "f", "0", "4", "2"}, "0 41 42 43 44\n", 0},
+      {{"varnock", "f", "6", "1", "0", "1", "6", "1"}, "6 47\n0 41\n6 47\n", 0},
+      {{"varnock", "f"}, "", 0},
+      {{"varnock", "high", "0", "128"}, highline(), 0},
+      {{"varnock", "high", "0x7f", "1"}, "127 ff\n", 0},
+  };
+  cli::expect_cases(files, cases);
+}
+
+// Number arguments: base by prefix, trailing junk ignored, never a binary prefix.
+TEST(Dump, NumberSyntax) {
+  const std::vector<cli::Case> cases = {
+      {{"varnock", "f", "abc", "2"}, "0 41 42\n", 0},
+      {{"varnock", "f", "0b101", "1"}, "0 41\n", 0},
+      {{"varnock", "f", "0B1", "1"}, "0 41\n", 0},
+      {{"varnock", "f", " \t+3", "1"}, "3 44\n", 0},
+      {{"varnock", "f", "0X4", "1"}, "4 45\n", 0},
+      {{"varnock", "f", "0x", "1"}, "0 41\n", 0},
+      {{"varnock", "f", "0xg", "1"}, "0 41\n", 0},
+      {{"varnock", "f", "06", "1"}, "6 47\n", 0},
+      {{"varnock", "f", "08", "1"}, "0 41\n", 0},
+      {{"varnock", "f", "3junk", "1"}, "3 44\n", 0},
+      {{"varnock", "f", "-0x1", "1"}, "", 0},
+      {{"varnock", "f", "4294967296", "1"}, "", 0},
+      {{"varnock", "f", "-99999999999999999999", "1"}, "", 0},
+  };
+  cli::expect_cases(files, cases);
+}
+
+// Huge lengths are capped at what the file holds, never a crash or a giant buffer.
+TEST(Dump, HugeLengths) {
+  cli::expect_cases(
+      files, {
+                 {{"varnock", "f", "2", "99999999999999999999"}, "2 43 44 45 46 47\n", 0},
+                 {{"varnock", "f", "0", "0x7fffffffffffffff"}, "0 41 42 43 44 45 46 47\n", 0},
+                 {{"varnock", "f", "0", "2147483648"}, "0 41 42 43 44 45 46 47\n", 0},
+                 {{"varnock", "f", "9", "0x7fffffffffffffff"}, "", 0},
+                 {{"varnock", "/dev/zero", "5", "3"}, "5 00 00 00\n", 0},
+             });
+}
+
+// The mode follows the file argument's own text: "mod" at its start, case-sensitive.
+TEST(Dump, ModeSelection) {
+  const std::vector<cli::Case> cases = {
+      {{"varnock", "./modfile", "0", "7"}, "0 41 42 43 44 45 46 47\n", 0},
+      {{"varnock", "MODfile", "0", "2"}, "0 41 42\n", 0},
+      {{"varnock", "modfile", "0", "2"}, "", 0},
+  };
+  cli::expect_cases(files, cases);
+}
+
+// Failures show as offset-only lines and status 2, never on standard error.
+TEST(Dump, Failures) {
+  const std::vector<cli::Case> cases = {
+      {{"varnock"}, "", 2},
+      {{"varnock", "missing"}, "", 2},
+      {{"varnock", "missing", "0", "4", "8", "2"}, "0\n8\n", 2},
+      {{"varnock", "missing", "-1", "4", "0", "0"}, "0\n", 2},
+      {{"varnock", "dir", "0", "4"}, "0\n", 2},
+  };
+  cli::expect_cases(files, cases);
+}
+
+// An offset the file system cannot reach must not dump bytes from elsewhere.
+TEST(Dump, UnreachableOffset) {
+  cli::Folder dir;
+  cli::putfiles(dir, files);
+  cli::Outcome got = cli::run({"varnock", "f", "0x7fffffffffffffff", "1", "1", "1"}, dir.path);
+  // Some file systems position anywhere and then read nothing there.
+  if (got.status == 0)
+    EXPECT_EQ(got.out, "1 42\n");
+  else
+    EXPECT_EQ(got.out, "9223372036854775807\n1 42\n");
+  EXPECT_EQ(got.err, "");
+}
+
+// A standard output that cannot be written is trouble.
+TEST(Dump, BrokenStandardOutput) {
+  cli::Folder dir;
+  cli::putfiles(dir, files);
+  for (auto mode : {cli::Stdout::full, cli::Stdout::closed}) {
+    cli::Outcome got = cli::run({"varnock", "f", "0", "4"}, dir.path, {.mode = mode});
+    EXPECT_EQ(got.status, 2);
+    EXPECT_EQ(got.err, "");
+  }
+}
+
+// Offsets past 4 GiB reach the right place of a sparse file.
+TEST(Dump, PastFourGiB) {
+  cli::Folder dir;
+  int fd = ::open(dir.at("big").c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::pwrite(fd, "XY", 2, 5000000000LL), 2);
+  ::close(fd);
+  cli::Outcome got = cli::run({"varnock", "big", "5000000000", "4", "0x12a05f1ff", "2"}, dir.path);
+  EXPECT_EQ(got.out, "5000000000 58 59\n4999999999 00 58\n");
+  EXPECT_EQ(got.status, 0);
+  EXPECT_EQ(got.err, "");
+}
+
+// A FIFO cannot be positioned: its pair is trouble, not bytes from the wrong place.
+TEST(Dump, Fifo) {
+  cli::Folder dir;
+  ASSERT_EQ(::mkfifo(dir.at("fifo").c_str(), 0644), 0);
+  pid_t writer = cli::feed(dir.at("fifo"), "ABCD");
+  cli::Outcome got = cli::run({"varnock", "fifo", "2", "2"}, dir.path);
+  cli::reap(writer);
+  EXPECT_EQ(got.out, "2\n");
+  EXPECT_EQ(got.status, 2);
+  EXPECT_EQ(got.err, "");
+}
+
+} // namespace

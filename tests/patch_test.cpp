@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cli.h"
+
+namespace {
+
+struct Patch {
+  std::vector<std::string> argv; // patches the file "modtest"
+  std::string after;             // what "modtest" holds afterwards
+  int status;
+};
+
+const std::string orig = "ABCDEFG";
+
+void expect_patches(const std::vector<Patch> &cases) {
+  for (const auto &c : cases) {
+    SCOPED_TRACE(cli::joined(c.argv));
+    cli::Folder dir;
+    cli::put(dir.at("modtest"), orig);
+    cli::Outcome got = cli::run(c.argv, dir.path);
+    EXPECT_EQ(cli::get(dir.at("modtest")), c.after);
+    EXPECT_EQ(got.status, c.status);
+    EXPECT_EQ(got.out, "");
+    EXPECT_EQ(got.err, "");
+  }
+}
+
+std::string bytes(std::initializer_list<int> list) {
+  std::string s;
+  for (int b : list) s += static_cast<char>(b);
+  return s;
+}
+
+// Given bytes are written at the offset; wildcards keep what the file holds.
+TEST(Patch, GivenAndWildcardBytes) {
+  expect_patches({
+      {{"varnock", "modtest", "0", "61,62"}, "abCDEFG", 0},
+      {{"varnock", "modtest", "2", "ff . ff"},
+       "AB" + bytes({0xff}) + "D" + bytes({0xff}) + "FG",
+       0},
+      {{"varnock", "modtest", "1", "..."}, orig, 0},
+      {{"varnock", "modtest", "0", "616"}, "aBCDEFG", 0},
+      {{"varnock", "modtest", "0x3", "78"}, "ABCxEFG", 0},
+      {{"varnock", "modtest", "0", "80 FF"}, bytes({0x80, 0xff}) + "CDEFG", 0},
+      {{"varnock", "modtest", "0", "61", "0", "."}, "aBCDEFG", 0},
+      {{"varnock", "modtest", "0", "61", "2"}, "aBCDEFG", 0},
+      {{"varnock", "modtest", "0", "61", "1", "..62"}, "aBCbEFG", 0},
+  });
+}
+
+// Pairs that ask for nothing leave the file exactly as it was.
+TEST(Patch, SkippedPairs) {
+  expect_patches({
+      {{"varnock", "modtest"}, orig, 0},
+      {{"varnock", "modtest", "0", ""}, orig, 0},
+      {{"varnock", "modtest", "0", ",,"}, orig, 0},
+      {{"varnock", "modtest", "0", "a"}, orig, 0},
+      {{"varnock", "modtest", "-1", "61"}, orig, 0},
+      {{"varnock", "modtest", "-1", "61", "1", "62"}, "AbCDEFG", 0},
+  });
+}
+
+// Past the end: the file grows only as far as known bytes reach, holes read as zero,
+// and a wildcard with no byte behind it is never made up.
+TEST(Patch, PastTheEnd) {
+  expect_patches({
+      {{"varnock", "modtest", "9", "61"}, orig + bytes({0, 0}) + "a", 0},
+      {{"varnock", "modtest", "6", "61 . ."}, "ABCDEFa", 0},
+      {{"varnock", "modtest", "8", ". 61"}, orig + bytes({0, 0}) + "a", 0},
+      {{"varnock", "modtest", "5", ". . . ."}, orig, 0},
+      {{"varnock", "modtest", "5", "61 . . 62"}, "ABCDEaG" + bytes({0}) + "b", 0},
+  });
+}
+
+// Offsets that cannot be reached write nothing and report trouble.
+TEST(Patch, UnreachableOffsets) {
+  expect_patches({
+      {{"varnock", "modtest", "0x7fffffffffffffff", "61"}, orig, 2},
+      {{"varnock", "modtest", "0x7fffffffffffffff", "61", "0", "62"}, "bBCDEFG", 2},
+      {{"varnock", "modtest", "99999999999999999999", ". 61"}, orig, 2},
+  });
+}
+
+// Files that cannot be patched are trouble, and are never created.
+TEST(Patch, FilesThatCannotBeWritten) {
+  cli::Folder dir;
+  cli::putfiles(dir, {{"moddir/", ""}, {"modfull", "->/dev/full"}});
+  struct Case {
+    std::vector<std::string> argv;
+    int status;
+  } cases[] = {
+      {{"varnock", "modmissing", "0", "61"}, 2},
+      {{"varnock", "moddir", "0", "61"}, 2},
+      {{"varnock", "moddir"}, 2},
+      {{"varnock", "modfull", "0", "61"}, 2},
+      {{"varnock", "modfull", "0", "."}, 2}, // the byte read is written back, and fails
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(cli::joined(c.argv));
+    cli::Outcome got = cli::run(c.argv, dir.path);
+    EXPECT_EQ(got.status, c.status);
+    EXPECT_EQ(got.out + got.err, "");
+  }
+  EXPECT_NE(::access(dir.at("modmissing").c_str(), F_OK), 0);
+}
+
+// A file that can be written but not read takes given bytes; wildcards stay untouched.
+TEST(Patch, WriteOnlyFile) {
+  cli::Folder dir;
+  std::string path = dir.at("modwo");
+  cli::put(path, orig);
+  ::chmod(dir.path.c_str(), 0755);
+  ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chmod(path.c_str(), 0200), 0);
+  cli::Outcome got =
+      cli::run({"varnock", "modwo", "0", "61 . 63", "5", "78"}, dir.path, {.uid = 65534});
+  EXPECT_EQ(got.status, 0);
+  EXPECT_EQ(cli::get(path), "aBcDExG");
+  EXPECT_EQ(got.out + got.err, "");
+  got = cli::run({"varnock", "./modwo", "0", "1"}, dir.path, {.uid = 65534});
+  EXPECT_EQ(got.out, "0\n");
+  EXPECT_EQ(got.status, 2);
+}
+
+// One request end to end: patch, then dump the result through a path in dump mode.
+TEST(Patch, PatchThenDump) {
+  cli::Folder dir;
+  cli::put(dir.at("modfile"), orig);
+  cli::Outcome got = cli::run({"varnock", "modfile", "2", "ff . ff"}, dir.path);
+  EXPECT_EQ(got.status, 0);
+  got = cli::run({"varnock", "./modfile", "0", "7"}, dir.path);
+  EXPECT_EQ(got.out, "0 41 42 ff 44 ff 46 47\n");
+  EXPECT_EQ(got.status, 0);
+}
+
+// Offsets past 4 GiB patch the right place of a sparse file and keep its size.
+TEST(Patch, PastFourGiB) {
+  cli::Folder dir;
+  std::string path = dir.at("modbig");
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::pwrite(fd, "XYZ", 3, 5000000000LL), 3);
+  cli::Outcome got = cli::run({"varnock", "modbig", "5000000000", ". 61 ."}, dir.path);
+  EXPECT_EQ(got.status, 0);
+  char back[3] = {};
+  EXPECT_EQ(::pread(fd, back, 3, 5000000000LL), 3);
+  EXPECT_EQ(std::string(back, 3), "XaZ");
+  struct stat st;
+  ::fstat(fd, &st);
+  EXPECT_EQ(st.st_size, 5000000003LL);
+  ::close(fd);
+}
+
+} // namespace
