@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "cli.h"
+
+namespace {
+
+const cli::Files files = {
+    {"A", "A"},
+    {"AB", "AB"},
+    {"AB2", "AB"},
+    {"AC", "AC"},
+    {"ABC", "ABC"},
+    {"AXC", "AXC"},
+    {"ABCD", "ABCD"},
+    {"AXCY", "AXCY"},
+    {"AXY", "AXY"},
+    {"XYZ", "XYZ"},
+    {"AXYZ", "AXYZ"},
+    {"XY", "XY"},
+    {"empty", ""},
+    {"empty2", ""},
+    {"dir/", ""},
+    {"lo", "\x01\x7f\x80"},
+    {"hi", "\x01\xff\x81"},
+};
+
+// Each difference run: the second file's bytes on "<" first, the first file's on ">".
+TEST(Cmp, DifferenceRuns) {
+  const std::vector<cli::Case> cases = {
+      {{"varnock-cmp", "AB", "AB2"}, "", 0},
+      {{"varnock-cmp", "empty", "empty2"}, "", 0},
+      {{"varnock-cmp", "AB", "AC"}, "< 1 43\n> 1 42\n", 0},
+      {{"varnock-cmp", "ABCD", "AXCY"}, "< 1 58\n> 1 42\n< 3 59\n> 3 44\n", 0},
+      {{"varnock-cmp", "ABC", "AXC"}, "< 1 58\n> 1 42\n", 0},
+      {{"varnock-cmp", "AB", "XY"}, "< 0 58 59\n> 0 41 42\n", 0},
+      {{"varnock-cmp", "lo", "hi"}, "< 1 ff 81\n> 1 7f 80\n", 0},
+  };
+  cli::expect_cases(files, cases);
+}
+
+// The tail of the longer file joins the run open when the shorter one ends.
+TEST(Cmp, Tails) {
+  const std::vector<cli::Case> cases = {
+      {{"varnock-cmp", "A", "AXY"}, "< 1 58 59\n", 0},
+      {{"varnock-cmp", "AXY", "A"}, "> 1 58 59\n", 0},
+      {{"varnock-cmp", "AB", "XYZ"}, "< 0 58 59 5a\n> 0 41 42\n", 0},
+      {{"varnock-cmp", "AB", "AXYZ"}, "< 1 58 59 5a\n> 1 42\n", 0},
+      {{"varnock-cmp", "empty", "AB"}, "< 0 41 42\n", 0},
+      {{"varnock-cmp", "AB", "empty"}, "> 0 41 42\n", 0},
+  };
+  cli::expect_cases(files, cases);
+}
+
+// Missing arguments or files are trouble, never read as empty files.
+TEST(Cmp, Failures) {
+  const std::vector<cli::Case> cases = {
+      {{"varnock-cmp"}, "", 2},
+      {{"varnock-cmp", "AB"}, "", 2},
+      {{"varnock-cmp", "AB", "missing"}, "", 2},
+      {{"varnock-cmp", "missing", "empty"}, "", 2},
+      {{"varnock-cmp", "dir", "AB"}, "", 2},
+      {{"varnock-cmp", "AB", "dir"}, "", 2},
+      {{"varnock-cmp", "dir", "dir"}, "", 2},
+  };
+  cli::expect_cases(files, cases);
+}
+
+// No positioning is needed: FIFOs compare like files.
+TEST(Cmp, Fifos) {
+  cli::Folder dir;
+  ASSERT_EQ(::mkfifo(dir.at("a").c_str(), 0644), 0);
+  ASSERT_EQ(::mkfifo(dir.at("b").c_str(), 0644), 0);
+  pid_t wa = cli::feed(dir.at("a"), "AB"), wb = cli::feed(dir.at("b"), "AC");
+  cli::Outcome got = cli::run({"varnock-cmp", "a", "b"}, dir.path);
+  cli::reap(wa);
+  cli::reap(wb);
+  EXPECT_EQ(got.out, "< 1 43\n> 1 42\n");
+  EXPECT_EQ(got.status, 0);
+  EXPECT_EQ(got.err, "");
+}
+
+TEST(Cmp, BrokenStandardOutput) {
+  cli::Folder dir;
+  cli::putfiles(dir, files);
+  cli::Outcome got = cli::run({"varnock-cmp", "AB", "AC"}, dir.path, {.mode = cli::Stdout::full});
+  EXPECT_EQ(got.status, 2);
+  EXPECT_EQ(got.err, "");
+}
+
+} // namespace
