@@ -24,7 +24,7 @@ int removeone(const char *path, const struct stat *, int, struct FTW *) {
 std::vector<std::string> launcher() {
   std::vector<std::string> words;
   std::stringstream all(VARNOCK_LAUNCHER);
-  for (std::string w; std::getline(all, w, ';');)
+  for (std::string w; std::getline(all, w, '|');)
     if (!w.empty()) words.push_back(w);
   return words;
 }
@@ -53,7 +53,7 @@ void redirect(int target, const char *path, int flags) {
   for (auto &w : words) ptrs.push_back(w.data());
   ptrs.push_back(nullptr);
   ::alarm(opts.timeout);
-  ::execv(ptrs[0], ptrs.data());
+  ::execvp(ptrs[0], ptrs.data());
   _exit(127);
 }
 

@@ -113,9 +113,25 @@ TEST(Fromhex, PairConversion) {
     const char *text;
     unsigned value;
   } cases[] = {
-      {"zz", 0x00}, {"5z", 0x05}, {"z5", 0x00}, {"0x", 0x00},  {"0X", 0x00},
-      {"-1", 0xff}, {"-f", 0xf1}, {"+7", 0x07}, {"\t5", 0x05}, {"\n\t", 0x00},
-      {"Ff", 0xff}, {"fF", 0xff}, {"g1", 0x00}, {"1g", 0x01},
+      {"zz", 0x00},
+      {"5z", 0x05},
+      {"z5", 0x00},
+      {"0x", 0x00},
+      {"0X", 0x00},
+      {"-1", 0xff},
+      {"-f", 0xf1},
+      {"+7", 0x07},
+      {"\t5", 0x05},
+      {"\n\t", 0x00},
+      {"Ff", 0xff},
+      {"fF", 0xff},
+      {"g1", 0x00},
+      {"1g", 0x01},
+      // Characters above 0x7f are no digits whether char is signed or not.
+      {"\3515", 0x00},
+      {"5\351", 0x05},
+      {"\2405", 0x00},
+      {"\377\377", 0x00},
   };
   for (const auto &c : cases) {
     Parsed p = parse(c.text);

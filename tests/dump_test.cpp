@@ -56,6 +56,7 @@ TEST(Dump, NumberSyntax) {
       {{"varnock", "f", "06", "1"}, "6 47\n", 0},
       {{"varnock", "f", "08", "1"}, "0 41\n", 0},
       {{"varnock", "f", "3junk", "1"}, "3 44\n", 0},
+      {{"varnock", "f", "\2403", "1"}, "0 41\n", 0}, // no white space above 0x7f
       {{"varnock", "f", "-0x1", "1"}, "", 0},
       {{"varnock", "f", "4294967296", "1"}, "", 0},
       {{"varnock", "f", "-99999999999999999999", "1"}, "", 0},
