@@ -1,9 +1,21 @@
 #!/usr/bin/env bash
-# Builds and runs every test of the kit.
+# Builds and runs every test of the kit: the host suite, the same suite for
+# 32-bit ARM under user-mode emulation, and the Debian packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-echo "== host build and tests"
+section() { printf '\n== %s\n' "$*"; }
+
+section "host: build and test"
 cmake --preset default >/dev/null
 cmake --build --preset default
 ctest --preset default
+
+section "host: Debian package unpacked and run"
+bash tests/package-check.sh build
+
+section "32-bit ARM (armhf): build and test under qemu-arm"
+cmake --preset arm >/dev/null
+cmake --build --preset arm
+ctest --preset arm
+(cd build-arm && rm -f ./*.deb && cpack -G DEB | tail -1)
