@@ -241,6 +241,7 @@ int main(int argc, char **argv) {
                      : dumppair(r, off, readnum(argv[p + 1]), buf);
     if (got != exit_done) status = got;
   }
+  std::free(buf);
   return finish(status);
 }
 
@@ -354,6 +355,8 @@ int varnock_main(int argc, char **argv) {
     ssize_t rb = readsome(fb, &cb, 1);
     if (ra < 0 || rb < 0 || (ra == 0 && rb == 0)) {
       flush(a, b, start);
+      std::free(a.bytes);
+      std::free(b.bytes);
       return finish(ra < 0 || rb < 0 ? exit_trouble : exit_done);
     }
     bool same = ra == 1 && rb == 1 && ca == cb;
