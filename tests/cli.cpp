@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -134,6 +135,11 @@ pid_t feed(const std::string &path, const std::string &bytes) {
 
 void reap(pid_t pid) {
   ::waitpid(pid, nullptr, 0);
+}
+
+void stop(pid_t pid) {
+  ::kill(pid, SIGKILL);
+  reap(pid);
 }
 
 std::string hexbytes(unsigned from, unsigned to) {

@@ -55,6 +55,7 @@ Outcome run(const std::vector<std::string> &argv, const std::string &dir, Option
 // Starts a writer that opens the FIFO at path, writes bytes and exits.
 pid_t feed(const std::string &path, const std::string &bytes);
 void reap(pid_t pid);
+void stop(pid_t pid); // kills a writer that may still wait for its reader
 
 // Runs each case in a fresh folder holding files and expects its output and
 // status, and nothing at all on standard error.

@@ -155,7 +155,7 @@ TEST(Fromhex, EachCallReplacesTheResult) {
 
 // Patterns of any length, and the round trip through the text a dump prints.
 TEST(Fromhex, LongPatternRoundTrip) {
-  std::vector<unsigned char> bytes(100000);
+  std::vector<unsigned char> bytes(400000); // a pattern of 1.2 million characters
   for (size_t i = 0; i < bytes.size(); i++) bytes[i] = static_cast<unsigned char>(i * 7);
   std::string text = tohex(bytes.data(), static_cast<long>(bytes.size()));
   long count;

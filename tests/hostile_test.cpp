@@ -1,0 +1,184 @@
+// Hostile inputs for every tool and mode: each run must end in time with the
+// expected status, say nothing on standard error, and change no file that it
+// was not asked to change.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cli.h"
+
+namespace {
+
+constexpr long long big = 5000000000LL; // past 4 GiB
+
+// The files every case finds in its folder.
+void layout(const cli::Folder &dir) {
+  cli::putfiles(dir, {{"file", "ABCDEFG"},
+                      {"modfile", "ABCDEFG"},
+                      {"empty", ""},
+                      {"modempty", ""},
+                      {"dir/", ""},
+                      {"moddir/", ""},
+                      {"modfull", "->/dev/full"},
+                      {"modnull", "->/dev/null"}});
+  for (const char *name : {"sparse", "modsparse"}) {
+    int fd = ::open(dir.at(name).c_str(), O_WRONLY | O_CREAT, 0644);
+    ::pwrite(fd, "XY", 2, big);
+    ::close(fd);
+  }
+  ::mkfifo(dir.at("fifo").c_str(), 0644);
+  ::mkfifo(dir.at("modfifo").c_str(), 0644);
+}
+
+// Size and the bytes at both ends of each regular file: enough to see a change
+// without reading gigabytes of holes.
+std::map<std::string, std::string> snapshot(const cli::Folder &dir) {
+  std::map<std::string, std::string> seen;
+  for (const char *name : {"file", "modfile", "empty", "modempty", "sparse", "modsparse"}) {
+    int fd = ::open(dir.at(name).c_str(), O_RDONLY);
+    struct stat st;
+    ::fstat(fd, &st);
+    std::string ends(128, '\0');
+    ssize_t head = ::pread(fd, ends.data(), 64, 0);
+    ssize_t tail = ::pread(fd, ends.data() + 64, 64, std::max<off_t>(0, st.st_size - 64));
+    ::close(fd);
+    seen[name] = std::to_string(st.st_size) + ":" + std::to_string(head + tail) + ends;
+  }
+  return seen;
+}
+
+struct Hostile {
+  std::vector<std::string> argv;
+  std::vector<int> statuses; // more than one where the file system decides
+  std::string changes;       // the one file the run may change, if any
+  cli::Stdout mode = cli::Stdout::capture;
+};
+
+std::vector<std::string> pairs(std::string off, std::string item, int n) {
+  std::vector<std::string> v;
+  for (int i = 0; i < n; i++) v.insert(v.end(), {off, item});
+  return v;
+}
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string> &b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+void expect_hostile(const std::vector<Hostile> &cases) {
+  for (const auto &c : cases) {
+    std::string shown = cli::joined(c.argv);
+    SCOPED_TRACE(shown.size() > 200 ? shown.substr(0, 200) + "..." : shown);
+    cli::Folder dir;
+    layout(dir);
+    auto before = snapshot(dir);
+    auto fifo = std::find_if(c.argv.begin(), c.argv.end(),
+                             [](const std::string &a) { return a.ends_with("fifo"); });
+    pid_t writer = fifo != c.argv.end() ? cli::feed(dir.at(*fifo), "ABAB") : -1;
+    cli::Outcome got = cli::run(c.argv, dir.path, {.mode = c.mode, .timeout = 60});
+    if (writer > 0) cli::stop(writer);
+    bool expected = std::find(c.statuses.begin(), c.statuses.end(), got.status) != c.statuses.end();
+    EXPECT_TRUE(expected) << "status " << got.status;
+    EXPECT_EQ(got.err, "");
+    auto after = snapshot(dir);
+    for (const auto &[name, state] : before)
+      if (name != c.changes) {
+        EXPECT_EQ(after[name], state) << name << " changed";
+      }
+    EXPECT_NE(::access(dir.at("modmissing").c_str(), F_OK), 0) << "a patch created a file";
+  }
+}
+
+} // namespace
+
+using S = cli::Stdout;
+const std::vector<std::string> dump = {"varnock"}, search = {"varnock-search"},
+                               cmp = {"varnock-cmp"};
+
+// Inputs that are not plain files: each tool and mode ends, and says so in its status.
+TEST(Hostile, UnusualFiles) {
+  const std::vector<Hostile> cases = {
+      {dump + std::vector<std::string>{"missing", "0", "4"}, {2}, ""},
+      {dump + std::vector<std::string>{"dir", "0", "4"}, {2}, ""},
+      {dump + std::vector<std::string>{"empty", "0", "4"}, {0}, ""},
+      {dump + std::vector<std::string>{"fifo", "0", "4"}, {2}, ""},
+      {dump + std::vector<std::string>{"/dev/null", "0", "4"}, {0}, ""},
+      {dump + std::vector<std::string>{"modmissing", "0", "61"}, {2}, ""},
+      {dump + std::vector<std::string>{"moddir", "0", "61"}, {2}, ""},
+      {dump + std::vector<std::string>{"modempty", "0", "61 ."}, {0}, "modempty"},
+      {dump + std::vector<std::string>{"modfifo", "0", "61"}, {2}, ""},
+      {dump + std::vector<std::string>{"modfull", "0", "61"}, {2}, ""},
+      {dump + std::vector<std::string>{"modnull", "0", "61 ."}, {0}, ""},
+      {search + std::vector<std::string>{"missing", "41"}, {2}, ""},
+      {search + std::vector<std::string>{"dir", "41"}, {2}, ""},
+      {search + std::vector<std::string>{"empty", "41"}, {0}, ""},
+      {search + std::vector<std::string>{"fifo", "41"}, {0}, ""},
+      {search + std::vector<std::string>{"fifo", "41", "42"}, {2}, ""},
+      {search + std::vector<std::string>{"/dev/null", "41", "."}, {0}, ""},
+      {cmp + std::vector<std::string>{"missing", "file"}, {2}, ""},
+      {cmp + std::vector<std::string>{"file", "dir"}, {2}, ""},
+      {cmp + std::vector<std::string>{"empty", "file"}, {0}, ""},
+      {cmp + std::vector<std::string>{"fifo", "file"}, {0}, ""},
+      {cmp + std::vector<std::string>{"/dev/null", "file"}, {0}, ""},
+  };
+  expect_hostile(cases);
+}
+
+// A standard output that is closed or full loses output: status 2 whenever
+// there was something to print.
+TEST(Hostile, BrokenStandardOutput) {
+  std::vector<Hostile> cases;
+  for (S mode : {S::closed, S::full}) {
+    cases.push_back({dump + std::vector<std::string>{"file", "0", "4"}, {2}, "", mode});
+    cases.push_back({dump + std::vector<std::string>{"file", "9", "4"}, {0}, "", mode});
+    cases.push_back({dump + std::vector<std::string>{"modfile", "0", "61"}, {0}, "modfile", mode});
+    cases.push_back({search + std::vector<std::string>{"file", "."}, {2}, "", mode});
+    cases.push_back({cmp + std::vector<std::string>{"file", "empty"}, {2}, "", mode});
+  }
+  expect_hostile(cases);
+}
+
+// Numbers at the 64-bit limits, negative ones, and offsets past 4 GiB.
+TEST(Hostile, NumbersAtTheLimits) {
+  const std::string max = "9223372036854775807", min = "-9223372036854775808",
+                    over = "99999999999999999999999";
+  const std::vector<Hostile> cases = {
+      {dump + std::vector<std::string>{"file", max, max}, {0, 2}, ""},
+      {dump + std::vector<std::string>{"file", over, "1"}, {0, 2}, ""},
+      {dump + std::vector<std::string>{"file", "0", max}, {0}, ""},
+      {dump + std::vector<std::string>{"file", "0", over}, {0}, ""},
+      {dump + std::vector<std::string>{"file", min, "1", "0", min}, {0}, ""},
+      {dump + std::vector<std::string>{"sparse", "5000000000", max}, {0}, ""},
+      {dump + std::vector<std::string>{"sparse", "0xffffffff", "2", "4294967296", "1"}, {0}, ""},
+      {dump + std::vector<std::string>{"/dev/zero", max, "1"}, {0}, ""},
+      {dump + std::vector<std::string>{"modfile", max, "61"}, {2}, ""},
+      {dump + std::vector<std::string>{"modfile", over, ". ."}, {0, 2}, ""},
+      {dump + std::vector<std::string>{"modfile", min, "61"}, {0}, ""},
+      {dump + std::vector<std::string>{"modsparse", "5000000001", ". 61 ."}, {0}, "modsparse"},
+  };
+  expect_hostile(cases);
+}
+
+// Sheer size: the longest pattern Linux passes as one argument (128 KiB less
+// its terminator), ten thousand pairs or patterns.
+TEST(Hostile, LargeArguments) {
+  constexpr size_t longest = 128 * 1024 - 1;
+  std::string longhex(longest, 'a');
+  std::string longwild = std::string(longest - 1, '.') + "4";
+  const std::vector<Hostile> cases = {
+      {search + std::vector<std::string>{"file", longhex}, {0}, ""},
+      {search + std::vector<std::string>{"file", longwild}, {0}, ""},
+      {dump + std::vector<std::string>{"modfile", "0", longhex}, {0}, "modfile"},
+      {dump + std::vector<std::string>{"modfile", "3", longwild}, {0}, ""},
+      {dump + std::vector<std::string>{"file"} + pairs("3", "2", 10000), {0}, ""},
+      {dump + std::vector<std::string>{"modfile"} + pairs("1", "62 .", 10000), {0}, "modfile"},
+      {search + std::vector<std::string>{"file"} + pairs("41", "47", 5000), {0}, ""},
+      {cmp + std::vector<std::string>{"file", "modfile"} + pairs("x", "y", 10000), {0}, ""},
+  };
+  expect_hostile(cases);
+}
