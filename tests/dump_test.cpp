@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -74,6 +75,19 @@ TEST(Dump, HugeLengths) {
                  {{"varnock", "f", "9", "0x7fffffffffffffff"}, "", 0},
                  {{"varnock", "/dev/zero", "5", "3"}, "5 00 00 00\n", 0},
              });
+}
+
+// A line far longer than any internal slice is one unbroken line.
+TEST(Dump, LongLine) {
+  std::string bytes, want = "3";
+  for (int i = 0; i < 100003; i++) bytes += static_cast<char>(i * 131 % 251);
+  for (size_t i = 3; i < bytes.size(); i++) {
+    char text[4];
+    std::snprintf(text, sizeof text, " %02x", static_cast<unsigned char>(bytes[i]));
+    want += text;
+  }
+  const std::vector<cli::Case> cases = {{{"varnock", "long", "3", "200000"}, want + "\n", 0}};
+  cli::expect_cases({{"long", bytes}}, cases);
 }
 
 // The mode follows the file argument's own text: "mod" at its start, case-sensitive.

@@ -2,6 +2,7 @@
 // (search_main), or list where two files differ (varnock_main). One
 // executable; the name it is started under picks the tool.
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -78,17 +79,31 @@ int finish(int status) {
   std::exit(finish(exit_trouble));
 }
 
-// Prints prefix, position and the hex text of n bytes. False, with nothing
-// printed, when the text cannot be had for want of memory.
+// Prints one line: prefix, position and the hex text of n bytes. The text is
+// rendered a slice at a time, so a long line needs no buffer three times its
+// length and stays in cache. False when memory for a slice runs out: the line
+// then ends where its text stopped, at worst after the position alone.
 bool putline(const char *prefix, long long pos, const unsigned char *bytes, long n) {
-  const char *text = tohex(bytes, n);
-  if (n > 0 && !*text) return false;
-  // The text goes out apart from the format: printf cannot count past
-  // INT_MAX characters and a long dump has more.
-  std::printf("%s%lld", prefix, pos);
-  std::fputs(text, stdout);
+  constexpr long slice = 16384;
+  // The head is "%s%lld" converted by hand: printf costs more than a search
+  // that prints a line per byte can afford.
+  char head[32];
+  std::size_t len = std::strlen(prefix);
+  std::memcpy(head, prefix, len);
+  char *end = std::to_chars(head + len, head + sizeof head, pos).ptr;
+  std::fwrite(head, 1, static_cast<std::size_t>(end - head), stdout);
+  bool ok = true;
+  for (long done = 0; done < n; done += slice) {
+    long k = n - done < slice ? n - done : slice;
+    const char *text = tohex(bytes + done, k);
+    if (!*text) {
+      ok = false;
+      break;
+    }
+    std::fwrite(text, 1, static_cast<std::size_t>(3 * k), stdout);
+  }
   std::putchar('\n');
-  return true;
+  return ok;
 }
 
 int digitval(char c) {
@@ -167,8 +182,8 @@ int dumppair(int fd, long long off, long long len, unsigned char *&buf) {
   if (!grown) return failpair(off);
   buf = static_cast<unsigned char *>(grown);
   ssize_t n = readsome(fd, buf, want);
-  if (n == 0) return exit_done;
-  if (n < 0 || !putline("", off, buf, static_cast<long>(n))) return failpair(off);
+  if (n < 0) return failpair(off);
+  if (n > 0 && !putline("", off, buf, static_cast<long>(n))) return exit_trouble;
   return exit_done;
 }
 

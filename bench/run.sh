@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Builds a release with the benchmarks, makes its own data and prints each
+# tool's time as a ratio against a baseline measured side by side in the same
+# run. --quick uses small data and one run, only to keep the script working.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+quick=0
+[ "${1:-}" = --quick ] && quick=1
+if ((quick)); then mib=1 dumpmib=4 runs=1 gbtime=0.01; else mib=8 dumpmib=64 runs=7 gbtime=0.5; fi
+
+cmake --preset bench >/dev/null
+cmake --build --preset bench >/dev/null
+bin=build-bench
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Data: random bytes; the copy differs in ten single bytes spread over the file.
+head -c $((mib << 20)) /dev/urandom > "$work/a"
+cp "$work/a" "$work/modb"
+for i in 1 2 3 4 5 6 7 8 9 10; do
+  "$bin/varnock" "$work/modb" $((i * (mib << 20) / 11)) '.' >/dev/null
+  printf 'Z' | dd of="$work/modb" bs=1 seek=$((i * (mib << 20) / 11)) conv=notrunc status=none
+done
+head -c $((dumpmib << 20)) /dev/urandom > "$work/dump"
+
+now() { date +%s%N; }
+# Smallest wall time in seconds of `runs` runs of a command, output discarded.
+best() {
+  local t0 t1 min=
+  for ((r = 0; r < runs; r++)); do
+    t0=$(now)
+    "$@" >/dev/null
+    t1=$(now)
+    if [ -z "$min" ] || ((t1 - t0 < min)); then min=$((t1 - t0)); fi
+  done
+  awk -v ns="$min" 'BEGIN { printf "%.4f", ns / 1e9 }'
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+row() { printf '%-44s %10s s %10s s %8s  %s\n' "$@"; }
+
+printf '%s\n' "data: ${mib} MiB search/compare files, ${dumpmib} MiB dump file; best of $runs runs"
+row "measure" "tool" "baseline" "ratio" "target"
+
+floor=$(best "$bin/readloop" "$work/a")
+tool=$(best "$bin/varnock-search" "$work/a" 'de ad be ef 01 02')
+row "1 search, few hits / one-byte read loop" "$tool" "$floor" "$(ratio "$tool" "$floor")" "<= 1.05"
+
+floor2=$(best "$bin/readloop" "$work/a" "$work/modb")
+tool=$(best "$bin/varnock-cmp" "$work/a" "$work/modb")
+row "2 compare, few differences / two-file loop" "$tool" "$floor2" "$(ratio "$tool" "$floor2")" "<= 1.05"
+
+tool=$(best "$bin/varnock-search" "$work/a" '.')
+row "3 search '.', a line per byte / read loop" "$tool" "$floor" "$(ratio "$tool" "$floor")" "<= 1.3"
+
+tool=$(best "$bin/varnock" "$work/dump" 0 $((dumpmib << 20)))
+if command -v xxd >/dev/null; then
+  xxd=$(best xxd -p "$work/dump")
+  row "4 dump: xxd -p / varnock" "$tool" "$xxd" "$(ratio "$xxd" "$tool")" ">= 10"
+fi
+if command -v od >/dev/null; then
+  od=$(best od -An -tx1 -v "$work/dump")
+  row "4 dump: od -An -tx1 -v / varnock" "$tool" "$od" "$(ratio "$od" "$tool")" "(for reference)"
+fi
+
+echo
+echo "5 codec throughput (Google Benchmark; bytes of input per second; tohex target >= 1 GB/s)"
+"$bin/codec_bench" --benchmark_min_time="$gbtime" 2>/dev/null |
+  awk '/_bench\// { print "  " $1, $NF }'
+
+echo
+echo "peak memory (maximum resident set, KiB)"
+if [ -x /usr/bin/time ]; then
+  peak() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
+  # A difference run as long as the file: every byte of b differs from a.
+  tr '\000-\377' '\001-\377\000' < "$work/a" > "$work/flip"
+  base=$(peak "$bin/readloop" "$work/a" "$work/flip")
+  run=$(peak "$bin/varnock-cmp" "$work/a" "$work/flip")
+  echo "  compare, one run of ${mib} MiB: $run (read loop: $base); growth $(ratio $((run - base)) $((mib << 10))) x the run"
+  base=$(peak "$bin/readloop" "$work/a")
+  run=$(peak "$bin/varnock-search" "$work/a" 'de ad be ef 01 02')
+  echo "  search: $run (read loop: $base)"
+else
+  echo "  /usr/bin/time not installed; skipped"
+fi
