@@ -19,3 +19,14 @@ cmake --preset arm >/dev/null
 cmake --build --preset arm
 ctest --preset arm
 (cd build-arm && rm -f ./*.deb && cpack -G DEB | tail -1)
+
+section "host: AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan
+
+section "fuzz targets, one minute each"
+bash tests/fuzz.sh 60
+
+section "benchmarks, quick mode (no speed is asserted)"
+bash bench/run.sh --quick
