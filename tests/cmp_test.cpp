@@ -81,12 +81,4 @@ TEST(Cmp, Fifos) {
   EXPECT_EQ(got.err, "");
 }
 
-TEST(Cmp, BrokenStandardOutput) {
-  cli::Folder dir;
-  cli::putfiles(dir, files);
-  cli::Outcome got = cli::run({"varnock-cmp", "AB", "AC"}, dir.path, {.mode = cli::Stdout::full});
-  EXPECT_EQ(got.status, 2);
-  EXPECT_EQ(got.err, "");
-}
-
 } // namespace

@@ -125,17 +125,6 @@ TEST(Dump, UnreachableOffset) {
   EXPECT_EQ(got.err, "");
 }
 
-// A standard output that cannot be written is trouble.
-TEST(Dump, BrokenStandardOutput) {
-  cli::Folder dir;
-  cli::putfiles(dir, files);
-  for (auto mode : {cli::Stdout::full, cli::Stdout::closed}) {
-    cli::Outcome got = cli::run({"varnock", "f", "0", "4"}, dir.path, {.mode = mode});
-    EXPECT_EQ(got.status, 2);
-    EXPECT_EQ(got.err, "");
-  }
-}
-
 // Offsets past 4 GiB reach the right place of a sparse file.
 TEST(Dump, PastFourGiB) {
   cli::Folder dir;

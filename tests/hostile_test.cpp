@@ -113,6 +113,8 @@ TEST(Hostile, UnusualFiles) {
       {dump + std::vector<std::string>{"modempty", "0", "61 ."}, {0}, "modempty"},
       {dump + std::vector<std::string>{"modfifo", "0", "61"}, {2}, ""},
       {dump + std::vector<std::string>{"modfull", "0", "61"}, {2}, ""},
+      {dump + std::vector<std::string>{"modfull", "0", "."}, {2}, ""},
+      {dump + std::vector<std::string>{"moddir"}, {2}, ""},
       {dump + std::vector<std::string>{"modnull", "0", "61 ."}, {0}, ""},
       {search + std::vector<std::string>{"missing", "41"}, {2}, ""},
       {search + std::vector<std::string>{"dir", "41"}, {2}, ""},

@@ -85,29 +85,6 @@ TEST(Patch, UnreachableOffsets) {
   });
 }
 
-// Files that cannot be patched are trouble, and are never created.
-TEST(Patch, FilesThatCannotBeWritten) {
-  cli::Folder dir;
-  cli::putfiles(dir, {{"moddir/", ""}, {"modfull", "->/dev/full"}});
-  struct Case {
-    std::vector<std::string> argv;
-    int status;
-  } cases[] = {
-      {{"varnock", "modmissing", "0", "61"}, 2},
-      {{"varnock", "moddir", "0", "61"}, 2},
-      {{"varnock", "moddir"}, 2},
-      {{"varnock", "modfull", "0", "61"}, 2},
-      {{"varnock", "modfull", "0", "."}, 2}, // the byte read is written back, and fails
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(cli::joined(c.argv));
-    cli::Outcome got = cli::run(c.argv, dir.path);
-    EXPECT_EQ(got.status, c.status);
-    EXPECT_EQ(got.out + got.err, "");
-  }
-  EXPECT_NE(::access(dir.at("modmissing").c_str(), F_OK), 0);
-}
-
 // A file that can be written but not read takes given bytes; wildcards stay untouched.
 TEST(Patch, WriteOnlyFile) {
   cli::Folder dir;

@@ -97,12 +97,4 @@ TEST(Search, Fifo) {
   }
 }
 
-TEST(Search, BrokenStandardOutput) {
-  cli::Folder dir;
-  cli::putfiles(dir, files);
-  cli::Outcome got = cli::run({"varnock-search", "AB", "."}, dir.path, {.mode = cli::Stdout::full});
-  EXPECT_EQ(got.status, 2);
-  EXPECT_EQ(got.err, "");
-}
-
 } // namespace
