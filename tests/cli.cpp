@@ -10,6 +10,7 @@
 #include <ftw.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,6 +43,8 @@ void redirect(int target, const char *path, int flags) {
   Stdout mode = opts.mode;
   if (opts.uid >= 0 && ::geteuid() == 0 && ::setuid(static_cast<uid_t>(opts.uid)) != 0) _exit(126);
   if (::chdir(dir.c_str()) != 0) _exit(126);
+  struct rlimit cap = {opts.memory, opts.memory};
+  if (opts.memory && ::setrlimit(RLIMIT_AS, &cap) != 0) _exit(126);
   redirect(0, "/dev/null", O_RDONLY);
   if (mode == Stdout::capture) redirect(1, outp.c_str(), O_WRONLY | O_CREAT | O_TRUNC);
   if (mode == Stdout::full) redirect(1, "/dev/full", O_WRONLY);

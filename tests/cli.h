@@ -48,7 +48,8 @@ void putfiles(const Folder &dir, const Files &files);
 struct Options {
   Stdout mode = Stdout::capture;
   unsigned timeout = 60;
-  int uid = -1; // run as this user when the tests run as root
+  int uid = -1;                  // run as this user when the tests run as root
+  unsigned long long memory = 0; // cap on the child's address space, 0 for none
 };
 Outcome run(const std::vector<std::string> &argv, const std::string &dir, Options opts = {});
 

@@ -138,6 +138,25 @@ TEST(Dump, PastFourGiB) {
   EXPECT_EQ(got.err, "");
 }
 
+// Running out of memory for a huge read is trouble, shown as the offset alone.
+TEST(Dump, OutOfMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than the cap";
+#endif
+  if (*VARNOCK_LAUNCHER) GTEST_SKIP() << "user-mode emulation keeps the cap from the program";
+  cli::Folder dir;
+  cli::putfiles(dir, files);
+  const cli::Options capped = {.memory = 256ULL << 20};
+  cli::Outcome got =
+      cli::run({"varnock", "/dev/zero", "0", "0x7fffffff", "1", "1"}, dir.path, capped);
+  EXPECT_EQ(got.out, "0\n1 00\n");
+  EXPECT_EQ(got.status, 2);
+  EXPECT_EQ(got.err, "");
+  got = cli::run({"varnock", "f", "1", "0x7fffffffffffffff"}, dir.path, capped);
+  EXPECT_EQ(got.out, "1 42 43 44 45 46 47\n");
+  EXPECT_EQ(got.status, 0);
+}
+
 // A FIFO cannot be positioned: its pair is trouble, not bytes from the wrong place.
 TEST(Dump, Fifo) {
   cli::Folder dir;
