@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -148,6 +149,22 @@ void stop(pid_t pid) {
 std::string hexbytes(unsigned from, unsigned to) {
   std::string s;
   for (unsigned b = from; b <= to; b++) s += static_cast<char>(b);
+  return s;
+}
+
+std::string bytes(std::initializer_list<int> list) {
+  std::string s;
+  for (int b : list) s += static_cast<char>(b);
+  return s;
+}
+
+std::string hextext(const std::string &bytes) {
+  std::string s;
+  for (unsigned char b : bytes) {
+    char text[4];
+    std::snprintf(text, sizeof text, " %02x", b);
+    s += text;
+  }
   return s;
 }
 

@@ -2,6 +2,7 @@
 // child process, its standard output and error captured.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,6 +64,9 @@ void stop(pid_t pid); // kills a writer that may still wait for its reader
 void expect_cases(const Files &files, const std::vector<Case> &cases);
 
 std::string hexbytes(unsigned from, unsigned to); // bytes from..to as a string
+std::string bytes(std::initializer_list<int> list);
+// " xx" for each byte, rendered with snprintf, apart from the code under test.
+std::string hextext(const std::string &bytes);
 std::string joined(const std::vector<std::string> &argv);
 
 } // namespace cli

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,13 +16,6 @@ const cli::Files files = {
     {"dir/", ""},
 };
 
-std::string highline() {
-  std::string s = "0";
-  const char *d = "0123456789abcdef";
-  for (unsigned b = 0x80; b <= 0xff; b++) s += {' ', d[b >> 4], d[b & 15]};
-  return s + "\n";
-}
-
 // Each pair prints at most one line, from a single read at its offset.
 TEST(Dump, PairsOfOffsetAndLength) {
   const std::vector<cli::Case> cases = {
@@ -38,7 +30,7 @@ TEST(Dump, PairsOfOffsetAndLength) {
       {{"varnock", "f", "0", "4", "2"}, "0 41 42 43 44\n", 0},
       {{"varnock", "f", "6", "1", "0", "1", "6", "1"}, "6 47\n0 41\n6 47\n", 0},
       {{"varnock", "f"}, "", 0},
-      {{"varnock", "high", "0", "128"}, highline(), 0},
+      {{"varnock", "high", "0", "128"}, "0" + cli::hextext(cli::hexbytes(0x80, 0xff)) + "\n", 0},
       {{"varnock", "high", "0x7f", "1"}, "127 ff\n", 0},
   };
   cli::expect_cases(files, cases);
@@ -79,14 +71,10 @@ TEST(Dump, HugeLengths) {
 
 // A line far longer than any internal slice is one unbroken line.
 TEST(Dump, LongLine) {
-  std::string bytes, want = "3";
+  std::string bytes;
   for (int i = 0; i < 100003; i++) bytes += static_cast<char>(i * 131 % 251);
-  for (size_t i = 3; i < bytes.size(); i++) {
-    char text[4];
-    std::snprintf(text, sizeof text, " %02x", static_cast<unsigned char>(bytes[i]));
-    want += text;
-  }
-  const std::vector<cli::Case> cases = {{{"varnock", "long", "3", "200000"}, want + "\n", 0}};
+  std::string want = "3" + cli::hextext(bytes.substr(3)) + "\n";
+  const std::vector<cli::Case> cases = {{{"varnock", "long", "3", "200000"}, want, 0}};
   cli::expect_cases({{"long", bytes}}, cases);
 }
 

@@ -8,6 +8,8 @@
 
 namespace {
 
+using cli::bytes;
+
 struct Patch {
   std::vector<std::string> argv; // patches the file "modtest"
   std::string after;             // what "modtest" holds afterwards
@@ -27,12 +29,6 @@ void expect_patches(const std::vector<Patch> &cases) {
     EXPECT_EQ(got.out, "");
     EXPECT_EQ(got.err, "");
   }
-}
-
-std::string bytes(std::initializer_list<int> list) {
-  std::string s;
-  for (int b : list) s += static_cast<char>(b);
-  return s;
 }
 
 // Given bytes are written at the offset; wildcards keep what the file holds.

@@ -6,11 +6,7 @@
 
 namespace {
 
-std::string bytes(std::initializer_list<int> list) {
-  std::string s;
-  for (int b : list) s += static_cast<char>(b);
-  return s;
-}
+using cli::bytes;
 
 const cli::Files files = {
     {"aa3", bytes({0xaa, 0xaa, 0xaa})},
@@ -77,11 +73,7 @@ TEST(Search, Failures) {
 TEST(Search, Fifo) {
   cli::Folder dir;
   ASSERT_EQ(::mkfifo(dir.at("fifo").c_str(), 0644), 0);
-  struct Case {
-    std::vector<std::string> argv;
-    std::string out;
-    int status;
-  } cases[] = {
+  const std::vector<cli::Case> cases = {
       {{"varnock-search", "fifo", "41"}, "0 41\n2 41\n", 0},
       {{"varnock-search", "fifo", "41", "42"}, "0 41\n2 41\n", 2},
       {{"varnock-search", "fifo", "", "42"}, "1 42\n3 42\n", 0},
