@@ -100,16 +100,43 @@ void putfiles(const Folder &dir, const Files &files) {
   }
 }
 
-void expect_cases(const Files &files, const std::vector<Case> &cases) {
+void expect_steps(const std::string &dir, const std::vector<Case> &cases) {
   for (const auto &c : cases) {
     SCOPED_TRACE(joined(c.argv));
-    Folder dir;
-    putfiles(dir, files);
-    Outcome got = run(c.argv, dir.path);
+    Outcome got = run(c.argv, dir);
     EXPECT_EQ(got.out, c.out);
     EXPECT_EQ(got.status, c.status);
     EXPECT_EQ(got.err, "");
   }
+}
+
+void expect_cases(const Files &files, const std::vector<Case> &cases) {
+  for (const auto &c : cases) {
+    Folder dir;
+    putfiles(dir, files);
+    expect_steps(dir.path, {c});
+  }
+}
+
+Loop::Loop(const std::string &file) {
+  if (::geteuid() != 0) {
+    why = "loop devices need root";
+    return;
+  }
+  std::string cmd = "losetup -f --show '" + file + "' 2>/dev/null";
+  FILE *p = ::popen(cmd.c_str(), "r");
+  char line[256] = {};
+  if (p && std::fgets(line, sizeof line, p)) dev = line;
+  int status = p ? ::pclose(p) : -1;
+  if (!dev.empty() && dev.back() == '\n') dev.pop_back();
+  if (status != 0 || dev.rfind("/dev/", 0) != 0) {
+    dev.clear();
+    why = "losetup could not attach a loop device";
+  }
+}
+
+Loop::~Loop() {
+  if (!dev.empty()) std::system(("losetup -d " + dev).c_str());
 }
 
 Outcome run(const std::vector<std::string> &argv, const std::string &dir, Options opts) {

@@ -39,6 +39,16 @@ struct Folder {
   std::string at(const std::string &name) const { return path + "/" + name; }
 };
 
+// A loop block device over a file, detached again at the end. Needs root and
+// losetup; where either is missing, dev stays empty and why says so.
+struct Loop {
+  std::string dev, why;
+  explicit Loop(const std::string &file);
+  ~Loop();
+  Loop(const Loop &) = delete;
+  Loop &operator=(const Loop &) = delete;
+};
+
 void put(const std::string &path, const std::string &bytes);
 std::string get(const std::string &path);
 void putfiles(const Folder &dir, const Files &files);
@@ -62,6 +72,9 @@ void stop(pid_t pid); // kills a writer that may still wait for its reader
 // Runs each case in a fresh folder holding files and expects its output and
 // status, and nothing at all on standard error.
 void expect_cases(const Files &files, const std::vector<Case> &cases);
+// The same for cases run one after the other in dir, each seeing what the
+// ones before it wrote.
+void expect_steps(const std::string &dir, const std::vector<Case> &cases);
 
 std::string hexbytes(unsigned from, unsigned to); // bytes from..to as a string
 std::string bytes(std::initializer_list<int> list);

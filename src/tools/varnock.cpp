@@ -158,14 +158,26 @@ namespace {
 
 // A huge length must neither crash nor allocate more than the one read can
 // fill: cap it at what read(2) transfers and at what a regular file holds.
+// Pseudo files (procfs, debugfs, many sysfs attributes) report a size of 0
+// whatever they hold, so 0 means the size is unknown, not that nothing is there.
 std::size_t readcap(int fd, long long off, long long len) {
   unsigned long long cap = read_max;
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
     unsigned long long left = st.st_size > off ? st.st_size - off : 0;
     if (left < cap) cap = left;
   }
   return static_cast<unsigned long long>(len) < cap ? static_cast<std::size_t>(len) : cap;
+}
+
+// Some kernels refuse to position past the end (ext4 past its largest file
+// size, block and flash devices past their size) where others accept and
+// then read nothing. Either way such a pair is past the end, provided the end
+// can be learned; a file without positions at all (ESPIPE) has none to learn.
+bool pastend(int fd, long long off, int refusal) {
+  if (refusal == ESPIPE) return false;
+  off_t end = lseek(fd, 0, SEEK_END);
+  return end >= 0 && off >= end;
 }
 
 // A pair that cannot be read shows as its offset alone.
@@ -176,7 +188,7 @@ int failpair(long long off) {
 
 int dumppair(int fd, long long off, long long len, unsigned char *&buf) {
   if (off < 0 || len < 0) return exit_done;
-  if (!seekto(fd, off, 0)) return failpair(off);
+  if (lseek(fd, off, SEEK_SET) == -1) return pastend(fd, off, errno) ? exit_done : failpair(off);
   std::size_t want = readcap(fd, off, len);
   void *grown = std::realloc(buf, want + 1);
   if (!grown) return failpair(off);
