@@ -4,10 +4,12 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -156,6 +158,56 @@ const char *lastpart(const char *path) {
 
 namespace {
 
+// A working buffer that only grows: a later pair that fits reuses it. A dump
+// fills its buffer with one read, and taking the page faults of a fresh
+// buffer 4 KiB at a time costs about as much as the read itself, so large
+// buffers come from memory advised for huge pages.
+struct Buffer {
+  unsigned char *bytes = nullptr;
+  std::size_t room = 0;
+  bool mapped = false;
+};
+
+constexpr std::size_t huge_page = 2 << 20;
+
+void release(Buffer &b) {
+  if (b.mapped)
+    munmap(b.bytes, b.room);
+  else
+    std::free(b.bytes);
+  b = Buffer{};
+}
+
+// n bytes, a multiple of huge_page, starting on a huge_page boundary so that
+// every page of it can be a huge one.
+unsigned char *maphuge(std::size_t n) {
+  std::size_t span = n + huge_page;
+  void *p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  auto start = reinterpret_cast<std::uintptr_t>(p);
+  std::uintptr_t at = (start + huge_page - 1) & ~(huge_page - 1);
+  if (at > start) munmap(p, at - start);
+  if (start + span > at + n) munmap(reinterpret_cast<void *>(at + n), start + span - (at + n));
+  // Kernels without transparent huge pages refuse the advice; the memory
+  // serves all the same.
+  madvise(reinterpret_cast<void *>(at), n, MADV_HUGEPAGE);
+  return reinterpret_cast<unsigned char *>(at);
+}
+
+// False when the memory cannot be had; the buffer is then empty.
+bool reserve(Buffer &b, std::size_t need) {
+  if (need <= b.room) return true;
+  release(b);
+  if (need >= huge_page && need <= SIZE_MAX - 2 * huge_page) {
+    std::size_t n = (need + huge_page - 1) & ~(huge_page - 1);
+    b = {maphuge(n), n, true};
+  } else {
+    b = {static_cast<unsigned char *>(std::malloc(need)), need, false};
+  }
+  if (!b.bytes) b = Buffer{};
+  return b.bytes != nullptr;
+}
+
 // A huge length must neither crash nor allocate more than the one read can
 // fill: cap it at what read(2) transfers and at what a regular file holds.
 // Pseudo files (procfs, debugfs, many sysfs attributes) report a size of 0
@@ -186,16 +238,15 @@ int failpair(long long off) {
   return exit_trouble;
 }
 
-int dumppair(int fd, long long off, long long len, unsigned char *&buf) {
+int dumppair(int fd, long long off, long long len, Buffer &buf) {
   if (off < 0 || len < 0) return exit_done;
   if (lseek(fd, off, SEEK_SET) == -1) return pastend(fd, off, errno) ? exit_done : failpair(off);
   std::size_t want = readcap(fd, off, len);
-  void *grown = std::realloc(buf, want + 1);
-  if (!grown) return failpair(off);
-  buf = static_cast<unsigned char *>(grown);
-  ssize_t n = readsome(fd, buf, want);
+  // One spare byte, so that a length of 0 never asks for no memory at all.
+  if (!reserve(buf, want + 1)) return failpair(off);
+  ssize_t n = readsome(fd, buf.bytes, want);
   if (n < 0) return failpair(off);
-  if (n > 0 && !putline("", off, buf, static_cast<long>(n))) return exit_trouble;
+  if (n > 0 && !putline("", off, buf.bytes, static_cast<long>(n))) return exit_trouble;
   return exit_done;
 }
 
@@ -231,17 +282,15 @@ int writeknown(int w, long long off, const unsigned char *data, const unsigned c
   return exit_done;
 }
 
-int patchpair(int r, int w, long long off, const char *pattern, unsigned char *&known) {
+int patchpair(int r, int w, long long off, const char *pattern, Buffer &known) {
   long count;
   unsigned char *set;
   unsigned char *data = fromhex(pattern, count, set);
   if (!data) outofmemory();
   if (count <= 0 || off < 0) return exit_done;
-  void *grown = std::realloc(known, static_cast<std::size_t>(count));
-  if (!grown) outofmemory();
-  known = static_cast<unsigned char *>(grown);
-  fillwild(r, off, data, set, known, count);
-  return writeknown(w, off, data, known, count);
+  if (!reserve(known, static_cast<std::size_t>(count))) outofmemory();
+  fillwild(r, off, data, set, known.bytes, count);
+  return writeknown(w, off, data, known.bytes, count);
 }
 
 } // namespace
@@ -261,14 +310,14 @@ int main(int argc, char **argv) {
   if (modify && w < 0) return exit_trouble;
   // An unreadable file spoils a dump; a patch needs to read only wildcards.
   int status = r < 0 && !modify ? exit_trouble : exit_done;
-  unsigned char *buf = nullptr;
+  Buffer buf;
   for (int p = 2; p + 1 < argc; p += 2) {
     long long off = readnum(argv[p]);
     int got = modify ? patchpair(r, w, off, argv[p + 1], buf)
                      : dumppair(r, off, readnum(argv[p + 1]), buf);
     if (got != exit_done) status = got;
   }
-  std::free(buf);
+  release(buf);
   return finish(status);
 }
 
