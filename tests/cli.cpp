@@ -41,24 +41,26 @@ void redirect(int target, const char *path, int flags) {
 
 [[noreturn]] void child(const std::vector<std::string> &argv, const std::string &dir,
                         const std::string &outp, const std::string &errp, Options opts) {
-  Stdout mode = opts.mode;
-  if (opts.uid >= 0 && ::geteuid() == 0 && ::setuid(static_cast<uid_t>(opts.uid)) != 0) _exit(126);
-  if (::chdir(dir.c_str()) != 0) _exit(126);
-  struct rlimit cap = {opts.memory, opts.memory};
-  if (opts.memory && ::setrlimit(RLIMIT_AS, &cap) != 0) _exit(126);
-  redirect(0, "/dev/null", O_RDONLY);
-  if (mode == Stdout::capture) redirect(1, outp.c_str(), O_WRONLY | O_CREAT | O_TRUNC);
-  if (mode == Stdout::full) redirect(1, "/dev/full", O_WRONLY);
-  if (mode == Stdout::closed) ::close(1);
-  redirect(2, errp.c_str(), O_WRONLY | O_CREAT | O_TRUNC);
+  // Everything that allocates comes before the cap on the address space: the
+  // test program itself is already larger than the caps that tests choose.
   std::vector<std::string> words = launcher();
-  words.push_back(std::string(VARNOCK_BIN_DIR) + "/" + argv[0]);
+  words.push_back((opts.bindir.empty() ? VARNOCK_BIN_DIR : opts.bindir) + "/" + argv[0]);
   words.insert(words.end(), argv.begin() + 1, argv.end());
   std::vector<char *> ptrs;
   for (auto &w : words) ptrs.push_back(w.data());
   ptrs.push_back(nullptr);
+  if (!opts.env.empty()) ::putenv(opts.env.data());
+  if (opts.uid >= 0 && ::geteuid() == 0 && ::setuid(static_cast<uid_t>(opts.uid)) != 0) _exit(126);
+  if (::chdir(dir.c_str()) != 0) _exit(126);
+  redirect(0, "/dev/null", O_RDONLY);
+  if (opts.mode == Stdout::capture) redirect(1, outp.c_str(), O_WRONLY | O_CREAT | O_TRUNC);
+  if (opts.mode == Stdout::full) redirect(1, "/dev/full", O_WRONLY);
+  if (opts.mode == Stdout::closed) ::close(1);
+  redirect(2, errp.c_str(), O_WRONLY | O_CREAT | O_TRUNC);
+  struct rlimit cap = {opts.memory, opts.memory};
+  if (opts.memory && ::setrlimit(RLIMIT_AS, &cap) != 0) _exit(126);
   ::alarm(opts.timeout);
-  ::execvp(ptrs[0], ptrs.data());
+  ::execv(ptrs[0], ptrs.data());
   _exit(127);
 }
 
@@ -150,6 +152,23 @@ Outcome run(const std::vector<std::string> &argv, const std::string &dir, Option
   ::waitpid(pid, &raw, 0);
   int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
   return {status, get(outp), get(errp)};
+}
+
+unsigned long long smallest_cap(const std::vector<std::string> &argv, const std::string &dir,
+                                Options opts) {
+  constexpr unsigned long long step = 4 << 10;
+  auto fits = [&](unsigned long long steps) {
+    opts.memory = steps * step;
+    Outcome got = run(argv, dir, opts);
+    return got.status == 0 && got.err.empty();
+  };
+  unsigned long long lo = 0, hi = (1ULL << 30) / step;
+  if (!fits(hi)) return 0;
+  while (hi - lo > 1) {
+    unsigned long long mid = (lo + hi) / 2;
+    (fits(mid) ? hi : lo) = mid;
+  }
+  return hi * step;
 }
 
 pid_t feed(const std::string &path, const std::string &bytes) {

@@ -61,8 +61,16 @@ struct Options {
   unsigned timeout = 60;
   int uid = -1;                  // run as this user when the tests run as root
   unsigned long long memory = 0; // cap on the child's address space, 0 for none
+  std::string env = {};          // one more NAME=value in the child's environment
+  std::string bindir = {};       // where the tool is, when not the build folder
 };
 Outcome run(const std::vector<std::string> &argv, const std::string &dir, Options opts = {});
+
+// The smallest cap on the address space, in steps of 4 KiB, under which the
+// run ends with status 0 and nothing on standard error; 0 if none up to 1 GiB.
+// Measured at run time, since the loader and C library decide most of it.
+unsigned long long smallest_cap(const std::vector<std::string> &argv, const std::string &dir,
+                                Options opts = {});
 
 // Starts a writer that opens the FIFO at path, writes bytes and exits.
 pid_t feed(const std::string &path, const std::string &bytes);

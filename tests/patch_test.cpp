@@ -41,6 +41,7 @@ TEST(Patch, GivenAndWildcardBytes) {
       {{"varnock", "modtest", "1", "..."}, orig, 0},
       {{"varnock", "modtest", "0", "616"}, "aBCDEFG", 0},
       {{"varnock", "modtest", "0x3", "78"}, "ABCxEFG", 0},
+      {{"varnock", "modtest", "0x1A", "2e"}, orig + std::string(19, '\0') + ".", 0},
       {{"varnock", "modtest", "0", "80 FF"}, bytes({0x80, 0xff}) + "CDEFG", 0},
       {{"varnock", "modtest", "0", "61", "0", "."}, "aBCDEFG", 0},
       {{"varnock", "modtest", "0", "61", "2"}, "aBCDEFG", 0},
@@ -57,6 +58,10 @@ TEST(Patch, SkippedPairs) {
       {{"varnock", "modtest", "0", "a"}, orig, 0},
       {{"varnock", "modtest", "-1", "61"}, orig, 0},
       {{"varnock", "modtest", "-1", "61", "1", "62"}, "AbCDEFG", 0},
+      {{"varnock", "modtest", "0", "61", "1", "", "2", "63"}, "aBcDEFG", 0},
+      {{"varnock", "modtest", "-9223372036854775807", "61"}, orig, 0},
+      {{"varnock", "modtest", "-9223372036854775808", "61"}, orig, 0},
+      {{"varnock", "modtest", "-9223372036854775809", "61"}, orig, 0},
   });
 }
 
@@ -75,7 +80,9 @@ TEST(Patch, PastTheEnd) {
 // Offsets that cannot be reached write nothing and report trouble.
 TEST(Patch, UnreachableOffsets) {
   expect_patches({
-      {{"varnock", "modtest", "0x7fffffffffffffff", "61"}, orig, 2},
+      {{"varnock", "modtest", "9223372036854775807", "61"}, orig, 2},
+      {{"varnock", "modtest", "9223372036854775808", "61"}, orig, 2},
+      {{"varnock", "modtest", "9223372036854775809", "61"}, orig, 2},
       {{"varnock", "modtest", "0x7fffffffffffffff", "61", "0", "62"}, "bBCDEFG", 2},
       {{"varnock", "modtest", "99999999999999999999", ". 61"}, orig, 2},
   });
@@ -89,12 +96,16 @@ TEST(Patch, WriteOnlyFile) {
   ::chmod(dir.path.c_str(), 0755);
   ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
   ASSERT_EQ(::chmod(path.c_str(), 0200), 0);
-  cli::Outcome got =
-      cli::run({"varnock", "modwo", "0", "61 . 63", "5", "78"}, dir.path, {.uid = 65534});
+  // The build folder may lie where the other user cannot reach it (under a
+  // home folder of mode 0700): run a copy of the tool from the test's folder.
+  cli::put(dir.at("varnock"), cli::get(std::string(VARNOCK_BIN_DIR) + "/varnock"));
+  ASSERT_EQ(::chmod(dir.at("varnock").c_str(), 0755), 0);
+  const cli::Options other = {.uid = 65534, .bindir = dir.path};
+  cli::Outcome got = cli::run({"varnock", "modwo", "0", "61 . 63", "5", "78"}, dir.path, other);
   EXPECT_EQ(got.status, 0);
   EXPECT_EQ(cli::get(path), "aBcDExG");
   EXPECT_EQ(got.out + got.err, "");
-  got = cli::run({"varnock", "./modwo", "0", "1"}, dir.path, {.uid = 65534});
+  got = cli::run({"varnock", "./modwo", "0", "1"}, dir.path, other);
   EXPECT_EQ(got.out, "0\n");
   EXPECT_EQ(got.status, 2);
 }

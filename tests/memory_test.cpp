@@ -1,0 +1,71 @@
+// Running out of memory is trouble in every tool, never a result: a run that
+// cannot get its memory ends with status 2 and changes no file.
+#include <gtest/gtest.h>
+
+#include "cli.h"
+
+namespace {
+
+// Why a cap on the address space cannot be tested here, or "" where it can.
+const char *uncappable() {
+#if defined(__SANITIZE_ADDRESS__)
+  return "the sanitizer's shadow memory needs more address space than any cap";
+#endif
+  if (*VARNOCK_LAUNCHER) return "user-mode emulation keeps the cap from the program";
+  return "";
+}
+
+// A huge read is the dump's only large need; its pair shows as the offset alone.
+TEST(OutOfMemory, Dump) {
+  if (*uncappable()) GTEST_SKIP() << uncappable();
+  cli::Folder dir;
+  cli::put(dir.at("f"), "ABCDEFG");
+  const cli::Options capped = {.memory = 256ULL << 20};
+  cli::Outcome got =
+      cli::run({"varnock", "/dev/zero", "0", "0x7fffffff", "1", "1"}, dir.path, capped);
+  EXPECT_EQ(got.out, "0\n1 00\n");
+  EXPECT_EQ(got.status, 2);
+  EXPECT_EQ(got.err, "");
+  got = cli::run({"varnock", "f", "1", "0x7fffffffffffffff"}, dir.path, capped);
+  EXPECT_EQ(got.out, "1 42 43 44 45 46 47\n");
+  EXPECT_EQ(got.status, 0);
+}
+
+// Search, patch and comparison grow their memory with a pattern or a run. Each
+// case is capped a margin above what a twin run needs: the same tool, with
+// arguments of the same size on the stack, but without the case's growth. The
+// margin is less than that growth, so the case must run out.
+TEST(OutOfMemory, GrowingTools) {
+  if (*uncappable()) GTEST_SKIP() << uncappable();
+  // Parsing it takes two buffers of 128 KiB; the twin's heap has room for one.
+  const std::string longpattern(128 * 1024 - 1, 'a');
+  const std::string pad = "PAD=" + std::string(longpattern.size() - 4, 'x');
+  std::string mib(1 << 20, '\0'), flipped;
+  for (std::size_t i = 0; i < mib.size(); i++) mib[i] = static_cast<char>(i * 7 % 256);
+  for (char c : mib) flipped += static_cast<char>(~c);
+  struct Starved {
+    std::vector<std::string> twin, argv;
+    std::string twinenv;
+    unsigned long long margin;
+  };
+  const std::vector<Starved> cases = {
+      // a difference run of 1 MiB in each file
+      {{"varnock-cmp", "s", "s"}, {"varnock-cmp", "a", "flip"}, "", 512 << 10},
+      {{"varnock-search", "empty", "41"}, {"varnock-search", "empty", longpattern}, pad, 64 << 10},
+      {{"varnock", "modf", "-1", "61"}, {"varnock", "modf", "0", longpattern}, pad, 64 << 10},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(cli::joined(c.twin));
+    cli::Folder dir;
+    cli::putfiles(dir, {{"s", "AB"}, {"a", mib}, {"flip", flipped}, {"empty", ""}, {"modf", "AB"}});
+    unsigned long long need = cli::smallest_cap(c.twin, dir.path, {.env = c.twinenv});
+    ASSERT_GT(need, 0u) << "the twin run fails under any cap";
+    cli::Outcome got = cli::run(c.argv, dir.path, {.memory = need + c.margin});
+    EXPECT_EQ(got.out, "");
+    EXPECT_EQ(got.status, 2);
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(cli::get(dir.at("modf")), "AB");
+  }
+}
+
+} // namespace
