@@ -53,6 +53,21 @@ TEST(Cmp, Tails) {
   cli::expect_cases(files, cases);
 }
 
+// Runs as long as a rendering slice (16384 bytes) or a multiple of it keep both lines.
+TEST(Cmp, LongRuns) {
+  std::vector<cli::Case> cases;
+  cli::Files files;
+  for (std::size_t n : {16383, 16384, 16385, 32768}) {
+    std::string a(n, 'A'), b(n, 'B'), name = std::to_string(n);
+    files.push_back({"a" + name, "=" + a + "="});
+    files.push_back({"b" + name, "=" + b + "="});
+    cases.push_back({{"varnock-cmp", "a" + name, "b" + name},
+                     "< 1" + cli::hextext(b) + "\n> 1" + cli::hextext(a) + "\n",
+                     0});
+  }
+  cli::expect_cases(files, cases);
+}
+
 // Missing arguments or files are trouble, never read as empty files.
 TEST(Cmp, Failures) {
   const std::vector<cli::Case> cases = {

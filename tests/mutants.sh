@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Puts each fault of the table below into a scratch copy of the sources, one
+# at a time, builds it and runs the native suite; every fault must make the
+# suite fail. Usage: tests/mutants.sh   (takes a few minutes)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# file | text as it stands | the fault put in its place
+faults=$(cat <<'TABLE'
+src/tools/varnock.cpp|std::exit(finish(exit_trouble));|std::exit(finish(exit_done));
+src/tools/varnock.cpp|for (long done = 0; done < n; done += slice)|for (long done = 0; done <= n; done += slice)
+src/tools/varnock.cpp|  if (c >= 'A' && c <= 'Z') return c - 'A' + 10;|
+src/tools/varnock.cpp|if (v > (limit - d) / base)|if (v > limit / base)
+src/tools/varnock.cpp|if (need <= b.room) return true;|if (b.bytes) return true;
+src/tools/varnock.cpp|if (!data) outofmemory();\n  if (count <= 0 \|\| off < 0)|if (!data \|\| count == 0) outofmemory();\n  if (count <= 0 \|\| off < 0)
+src/tools/varnock.cpp|return c == ' ' \|\| (c >= '\t' && c <= '\r');|return c == ' ' \|\| (c >= '\t' && c < '\r');
+src/tools/varnock.cpp|S_ISREG(st.st_mode) && st.st_size > 0|S_ISREG(st.st_mode)
+src/tools/varnock.cpp|  if (refusal == ESPIPE) return false;\n|
+src/tools/varnock.cpp|return end >= 0 && off >= end;|return off >= end;
+TABLE
+)
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$scratch"
+suite() {
+  cmake -S "$scratch" -B "$scratch/build" >/dev/null &&
+    cmake --build "$scratch/build" -j2 >/dev/null 2>&1 &&
+    ctest --test-dir "$scratch/build" -j2 >/dev/null 2>&1
+}
+# Without a fault the suite must pass, or no verdict below means anything.
+suite || { echo "the suite fails without any fault" >&2; exit 1; }
+
+missed=0
+while IFS= read -r row; do
+  # "\|" stands for a "|" inside a field.
+  IFS=$'\x1f' read -r file from to <<<"$(sed 's/\\|/\x02/g; s/|/\x1f/g; s/\x02/|/g' <<<"$row")"
+  cp "$file" "$scratch/$file.orig"
+  if ! FROM=$from TO=$to perl -0pi -e '
+      my ($f, $t) = ($ENV{FROM}, $ENV{TO}); s/\\n/\n/g for $f, $t;
+      $n = s/\Q$f\E/$t/; END { exit($n ? 0 : 1) }' "$scratch/$file"; then
+    echo "does not apply any more: $row" >&2
+    exit 1
+  fi
+  if suite; then
+    echo "MISSED  $row"
+    missed=$((missed + 1))
+  else
+    echo "caught  $row"
+  fi
+  mv "$scratch/$file.orig" "$scratch/$file"
+done <<<"$faults"
+((missed == 0))
