@@ -1,15 +1,4 @@
-# Cross build for 32-bit ARM Linux (Debian's armhf), run under user-mode
-# emulation with the target's libraries from Debian's cross packages.
-set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR arm)
-set(CMAKE_C_COMPILER arm-linux-gnueabihf-gcc)
-set(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)
-set(VARNOCK_SYSROOT /usr/arm-linux-gnueabihf)
-set(CMAKE_FIND_ROOT_PATH ${VARNOCK_SYSROOT})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-find_program(VARNOCK_QEMU_ARM qemu-arm REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${VARNOCK_QEMU_ARM} -L ${VARNOCK_SYSROOT})
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)
+# 32-bit ARM, Debian's armhf (ARMv7, hard float), linked against the C library.
+set(VARNOCK_TRIPLET arm-linux-gnueabihf)
+set(VARNOCK_DEB_ARCH armhf)
+include(${CMAKE_CURRENT_LIST_DIR}/arm-cross.cmake)

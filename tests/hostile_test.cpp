@@ -7,6 +7,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <map>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,7 +29,7 @@ void layout(const cli::Folder &dir) {
                       {"modnull", "->/dev/null"}});
   for (const char *name : {"sparse", "modsparse"}) {
     int fd = ::open(dir.at(name).c_str(), O_WRONLY | O_CREAT, 0644);
-    ::pwrite(fd, "XY", 2, big);
+    if (::pwrite(fd, "XY", 2, big) != 2) throw std::runtime_error("cannot make a sparse file");
     ::close(fd);
   }
   ::mkfifo(dir.at("fifo").c_str(), 0644);

@@ -23,6 +23,11 @@ int search_main(int argc, char **argv);
 int varnock_main(int argc, char **argv);
 unsigned char *strnpe_c_(unsigned char *buf, long count, unsigned char byte);
 
+// A binary copied onto a board must tell its release, though the tools print
+// nothing but results: `strings varnock | grep 'varnock version'`. Kept where
+// the compiler and linker drop data that nothing references.
+[[gnu::used, gnu::retain]] extern const char varnock_version[] = "varnock version " VARNOCK_VERSION;
+
 namespace {
 
 // Scripts read the outcome from the exit status alone: nothing goes to
