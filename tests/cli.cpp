@@ -24,9 +24,16 @@ int removeone(const char *path, const struct stat *, int, struct FTW *) {
   return ::remove(path);
 }
 
+// What the build wrote down, unless the environment says otherwise: the
+// emulated ARM system runs these tests where the build folder does not exist.
+std::string setting(const char *name, const char *built) {
+  const char *given = std::getenv(name);
+  return given ? given : built;
+}
+
 std::vector<std::string> launcher() {
   std::vector<std::string> words;
-  std::stringstream all(VARNOCK_LAUNCHER);
+  std::stringstream all(setting("VARNOCK_TEST_LAUNCHER", VARNOCK_LAUNCHER));
   for (std::string w; std::getline(all, w, '|');)
     if (!w.empty()) words.push_back(w);
   return words;
@@ -44,7 +51,7 @@ void redirect(int target, const char *path, int flags) {
   // Everything that allocates comes before the cap on the address space: the
   // test program itself is already larger than the caps that tests choose.
   std::vector<std::string> words = launcher();
-  words.push_back((opts.bindir.empty() ? VARNOCK_BIN_DIR : opts.bindir) + "/" + argv[0]);
+  words.push_back((opts.bindir.empty() ? bindir() : opts.bindir) + "/" + argv[0]);
   words.insert(words.end(), argv.begin() + 1, argv.end());
   std::vector<char *> ptrs;
   for (auto &w : words) ptrs.push_back(w.data());
@@ -65,6 +72,14 @@ void redirect(int target, const char *path, int flags) {
 }
 
 } // namespace
+
+std::string bindir() {
+  return setting("VARNOCK_TEST_BIN_DIR", VARNOCK_BIN_DIR);
+}
+
+bool emulated() {
+  return !launcher().empty();
+}
 
 Folder::Folder() {
   const char *tmp = std::getenv("TMPDIR");
@@ -127,7 +142,9 @@ Loop::Loop(const std::string &file) {
     why = "loop devices need root";
     return;
   }
-  std::string cmd = "losetup -f --show '" + file + "' 2>/dev/null";
+  // Busybox's losetup has no --show: ask for a free device, then attach it.
+  std::string cmd =
+      "{ d=$(losetup -f) && losetup \"$d\" '" + file + "' && echo \"$d\"; } 2>/dev/null";
   FILE *p = ::popen(cmd.c_str(), "r");
   char line[256] = {};
   if (p && std::fgets(line, sizeof line, p)) dev = line;

@@ -53,6 +53,12 @@ void put(const std::string &path, const std::string &bytes);
 std::string get(const std::string &path);
 void putfiles(const Folder &dir, const Files &files);
 
+// The folder that holds the tools, and whether they run under user-mode
+// emulation. The build decides both; VARNOCK_TEST_BIN_DIR and
+// VARNOCK_TEST_LAUNCHER in the environment override them.
+std::string bindir();
+bool emulated();
+
 // argv[0] names the tool ("varnock", "varnock-search" or "varnock-cmp"); the
 // child runs in dir with standard input on /dev/null and is killed after
 // timeout seconds.

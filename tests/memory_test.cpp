@@ -11,7 +11,7 @@ const char *uncappable() {
 #if defined(__SANITIZE_ADDRESS__)
   return "the sanitizer's shadow memory needs more address space than any cap";
 #endif
-  if (*VARNOCK_LAUNCHER) return "user-mode emulation keeps the cap from the program";
+  if (cli::emulated()) return "user-mode emulation keeps the cap from the program";
   return "";
 }
 

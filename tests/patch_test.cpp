@@ -98,7 +98,7 @@ TEST(Patch, WriteOnlyFile) {
   ASSERT_EQ(::chmod(path.c_str(), 0200), 0);
   // The build folder may lie where the other user cannot reach it (under a
   // home folder of mode 0700): run a copy of the tool from the test's folder.
-  cli::put(dir.at("varnock"), cli::get(std::string(VARNOCK_BIN_DIR) + "/varnock"));
+  cli::put(dir.at("varnock"), cli::get(cli::bindir() + "/varnock"));
   ASSERT_EQ(::chmod(dir.at("varnock").c_str(), 0755), 0);
   const cli::Options other = {.uid = 65534, .bindir = dir.path};
   cli::Outcome got = cli::run({"varnock", "modwo", "0", "61 . 63", "5", "78"}, dir.path, other);

@@ -1,0 +1,139 @@
+# Cases on the device files the kit exists for, run by the emulated ARM
+# system's /init as root. A `run` line names a case and gives the exit status
+# and the exact standard output (printf escapes) that its command must have,
+# with nothing on standard error. A `has` line reads a device's bytes
+# afterwards with dd and od, apart from the kit.
+
+run() {
+  name=$1 want_status=$2
+  printf "$3" > /tmp/want
+  shift 3
+  "$@" > /tmp/got 2> /tmp/stderr
+  got_status=$?
+  if [ "$got_status" = "$want_status" ] && cmp -s /tmp/got /tmp/want && [ ! -s /tmp/stderr ]; then
+    ok "$name"
+  else
+    fail "$name: status $got_status, output '$(head -c 300 /tmp/got)', stderr '$(head -c 300 /tmp/stderr)'"
+  fi
+}
+
+hexat() { dd if="$1" bs=1 skip="$2" count="$3" 2>/dev/null | od -An -tx1 -v | tr -d ' \n'; }
+
+has() {
+  got=$(hexat "$2" "$3" $((${#4} / 2)))
+  if [ "$got" = "$4" ]; then ok "$1"; else fail "$1: holds $(echo "$got" | head -c 300)"; fi
+}
+
+# The hex text of a byte repeated n times, without separators.
+rep() { printf "$1%.0s" $(seq "$2"); }
+
+settle() { sync; echo 3 > /proc/sys/vm/drop_caches; }
+
+# The 6 GiB disk and the 16 KiB one, told apart by size in 512-byte sectors.
+for d in vda vdb; do
+  case $(cat /sys/block/$d/size) in
+    12582912) big=/dev/$d ;;
+    32) small=/dev/$d ;;
+  esac
+done
+
+mkdir -p /tmp/dev
+cd /tmp/dev
+# The mode follows the argument's text, so patches go through "mod" links.
+ln -s /dev/mtd0 modnand
+ln -s /dev/mtdblock1 modblock
+ln -s "$big" modbig
+printf ABC > /tmp/abc
+
+# Partition mtd2 and the small disk hold marks to search for.
+dd if=/dev/zero bs=16384 count=1 2>/dev/null | tr '\000' '\377' > /tmp/part
+printf VNK1 | dd of=/tmp/part bs=1 seek=1000 conv=notrunc 2>/dev/null
+printf VNK2 | dd of=/tmp/part bs=1 seek=9000 conv=notrunc 2>/dev/null
+cat /tmp/part > /dev/mtdblock2
+cp /tmp/part /tmp/part2
+printf Z | dd of=/tmp/part2 bs=1 seek=5000 conv=notrunc 2>/dev/null
+dd if=/dev/zero of=/tmp/zeros bs=16384 count=1 2>/dev/null
+settle
+
+devices() {
+  kit=$1
+
+  # Raw NAND flash through its character device: erased flash reads ff, the
+  # driver takes whole pages only, and programming clears bits without
+  # setting any: a page must be erased before it is written again.
+  run "nand: erased flash" 0 '0 ff ff ff ff\n' $kit/varnock /dev/mtd0 0 4
+  run "nand: less than a page is refused" 2 '' $kit/varnock modnand 16 'de ad'
+  has "nand: ... and the flash stays as it was" /dev/mtd0 16 ffff
+  run "nand: a whole erased page" 0 '' $kit/varnock modnand 512 "$(rep 0f 512)"
+  has "nand: ... is written" /dev/mtd0 512 "$(rep 0f 512)"
+  run "nand: the same page again, not erased" 0 '' $kit/varnock modnand 512 "$(rep 3c 512)"
+  has "nand: ... holds the AND of old and new bits" /dev/mtd0 512 "$(rep 0c 512)"
+  run "nand: at its end" 0 '' $kit/varnock /dev/mtd0 65536 1
+  run "nand: past its end, where the driver refuses the position" 0 '' \
+    $kit/varnock /dev/mtd0 65537 1 17592186040321 1
+  run "nand: search a partition" 0 '1000 56 4e 4b 31\n9000 56 4e 4b 32\n' \
+    $kit/varnock-search /dev/mtd2 '56 4e 4b .'
+  run "nand: compare a partition with a file" 0 '< 5000 5a\n> 5000 ff\n' \
+    $kit/varnock-cmp /dev/mtd2 /tmp/part2
+
+  # The mtdblock device erases and rewrites whole blocks for a patch.
+  run "mtdblock: a patch" 0 '' $kit/varnock modblock 4095 '41 42 43'
+  run "mtdblock: a patch with a wildcard at 4096" 0 '' $kit/varnock modblock 4095 '78 . 7a'
+  settle
+  has "mtdblock: ... read back through the block device" /dev/mtdblock1 4095 78427a
+  has "mtdblock: ... and through the character device" /dev/mtd1 4095 78427a
+
+  # A 6 GiB disk on a 32-bit kernel: positions across 2^31 and 2^32 and past 4 GiB.
+  run "disk: patch across 2^31" 0 '' $kit/varnock modbig 2147483646 'a1 a2 a3 a4'
+  run "disk: patch across 2^32" 0 '' $kit/varnock modbig 4294967294 'b1 b2 b3 b4'
+  run "disk: patch past 4 GiB" 0 '' $kit/varnock modbig 5000000000 '58 . 5a'
+  settle
+  has "disk: across 2^31, read back" "$big" 2147483646 a1a2a3a4
+  has "disk: across 2^32, read back" "$big" 4294967294 b1b2b3b4
+  has "disk: past 4 GiB, read back" "$big" 5000000000 58005a
+  run "disk: dumps across 2^31, 2^32 and past 4 GiB" 0 \
+    '2147483646 a1 a2 a3 a4\n4294967294 b1 b2 b3 b4\n5000000000 58 00 5a\n' \
+    $kit/varnock "$big" 2147483646 4 4294967294 4 5000000000 3
+  run "disk: at and past its end" 0 '6442450943 00\n' \
+    $kit/varnock "$big" 6442450943 9 6442450944 1 6442450945 1 17592186040321 1
+  run "disk: a patch past its end is refused" 2 '' $kit/varnock modbig 6442450945 61
+  run "disk: search a small disk" 0 '3000 56 4e 4b 33\n12000 56 4e 4b 34\n' \
+    $kit/varnock-search "$small" '56 4e 4b .'
+  run "disk: compare a small disk with a file" 0 \
+    '< 3000 00 00 00 00\n> 3000 56 4e 4b 33\n< 12000 00 00 00 00\n> 12000 56 4e 4b 34\n' \
+    $kit/varnock-cmp "$small" /tmp/zeros
+
+  # The kernel refuses to read RAM through /dev/mem.
+  run "/dev/mem: RAM is refused" 2 '1073741824\n' $kit/varnock /dev/mem 0x40000000 16
+  run "procfs: a file that reports a size of 0" 0 '0 4c 69 6e 75 78 0a\n' \
+    $kit/varnock /proc/sys/kernel/ostype 0 16
+  run "pipe: search" 0 '0 41\n2 41\n' sh -c "printf ABAB | $kit/varnock-search /proc/self/fd/0 41"
+  run "pipe: compare" 0 '< 1 58\n> 1 42\n' sh -c "printf AXC | $kit/varnock-cmp /tmp/abc /proc/self/fd/0"
+
+  # This kernel has no transparent huge pages, so the advice for a large
+  # buffer is refused; a 4 MiB dump must come out whole all the same.
+  run "no transparent huge pages here" 1 '' test -e /sys/kernel/mm/transparent_hugepage
+  run "a 4 MiB dump without huge pages" 0 '12582914\n0\n' sh -c \
+    "$kit/varnock /dev/zero 0 4194304 > /tmp/z; wc -c < /tmp/z; tr -d ' 0\n' < /tmp/z | wc -c"
+}
+
+# The ARMv5TE build on this ARMv7 kernel: each tool on a device, read only.
+smoke() {
+  kit=$1
+  run "armel: dump erased flash" 0 '0 ff ff\n' $kit/varnock /dev/mtd0 0 2
+  run "armel: dump past 4 GiB" 0 '5000000000 58 00 5a\n' $kit/varnock "$big" 5000000000 3
+  run "armel: past the end of a disk" 0 '' $kit/varnock "$big" 6442450945 1
+  run "armel: procfs" 0 '0 4c 69 6e 75 78 0a\n' $kit/varnock /proc/sys/kernel/ostype 0 16
+  run "armel: search a partition" 0 '1000 56 4e 4b 31\n9000 56 4e 4b 32\n' \
+    $kit/varnock-search /dev/mtd2 '56 4e 4b .'
+  run "armel: compare a small disk with a file" 0 \
+    '< 3000 00 00 00 00\n> 3000 56 4e 4b 33\n< 12000 00 00 00 00\n> 12000 56 4e 4b 34\n' \
+    $kit/varnock-cmp "$small" /tmp/zeros
+  cp /tmp/abc modabc
+  run "armel: patch a file" 0 '' $kit/varnock modabc 1 '. 78'
+  run "armel: ... and dump it" 0 '0 41 42 78\n' $kit/varnock ./modabc 0 9
+}
+
+devices /kit/armhf
+smoke /kit/armel
+cd /
