@@ -71,10 +71,14 @@ static() {
   mkdir -p "$root"
   tar -xzf "$pkg" -C "$root"
   case $name in
-    *-armel-static.tar.gz) runner="qemu-arm -cpu arm926" ;;
-    *) runner=qemu-arm ;;
+    # ARMv5TE and ARMv6 (the Raspberry Pi 1 and Zero)
+    *-armel-static.tar.gz) cpus="arm926 arm1176" ;;
+    *) cpus=cortex-a7 ;;
   esac
-  tools "$root/bin" "$name"
+  for cpu in $cpus; do
+    runner="qemu-arm -cpu $cpu"
+    tools "$root/bin" "$name on $cpu"
+  done
   # No dynamic section: nothing to load, so any C library or none will do.
   if readelf -d "$root/bin/varnock" | grep -q NEEDED; then complain "$name: not static"; fi
   local size
