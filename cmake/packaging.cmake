@@ -39,7 +39,7 @@ add_custom_command(OUTPUT changelog.gz
   COMMAND gzip -9nkf changelog
   DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/changelog
   VERBATIM)
-add_custom_target(changelog ALL DEPENDS changelog.gz)
+add_custom_target(changelog_gz ALL DEPENDS changelog.gz)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
