@@ -169,14 +169,13 @@ namespace {
 // buffers come from memory advised for huge pages.
 struct Buffer {
   unsigned char *bytes = nullptr;
-  std::size_t room = 0;
-  bool mapped = false;
+  std::size_t room = 0; // mapped when huge_page or more, from malloc below
 };
 
 constexpr std::size_t huge_page = 2 << 20;
 
 void release(Buffer &b) {
-  if (b.mapped)
+  if (b.room >= huge_page)
     munmap(b.bytes, b.room);
   else
     std::free(b.bytes);
@@ -203,13 +202,15 @@ unsigned char *maphuge(std::size_t n) {
 bool reserve(Buffer &b, std::size_t need) {
   if (need <= b.room) return true;
   release(b);
-  if (need >= huge_page && need <= SIZE_MAX - 2 * huge_page) {
-    std::size_t n = (need + huge_page - 1) & ~(huge_page - 1);
-    b = {maphuge(n), n, true};
+  if (need > SIZE_MAX - 2 * huge_page) return false;
+  if (need < huge_page) {
+    b.bytes = static_cast<unsigned char *>(std::malloc(need));
+    b.room = b.bytes ? need : 0;
   } else {
-    b = {static_cast<unsigned char *>(std::malloc(need)), need, false};
+    std::size_t n = (need + huge_page - 1) & ~(huge_page - 1);
+    b.bytes = maphuge(n);
+    b.room = b.bytes ? n : 0;
   }
-  if (!b.bytes) b = Buffer{};
   return b.bytes != nullptr;
 }
 
