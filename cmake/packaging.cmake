@@ -3,9 +3,8 @@
 
 # Manual pages carry the project's version and go out compressed, as Debian
 # wants them; -n keeps name and time out, so that rebuilds are identical.
-set(pages varnock varnock-search varnock-cmp)
 set(gzipped)
-foreach(page IN LISTS pages)
+foreach(page IN LISTS VARNOCK_PAGES)
   configure_file(man/${page}.1.in man/${page}.1 @ONLY)
   add_custom_command(OUTPUT man/${page}.1.gz
     COMMAND gzip -9nkf ${page}.1
