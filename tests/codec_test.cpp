@@ -54,6 +54,8 @@ TEST(Tohex, EachCallReplacesTheText) {
   EXPECT_EQ(first, " 01");
   EXPECT_EQ(second, " 02 03");
   EXPECT_NE(tohex(one, 0), nullptr);
+  // A shorter text after a longer one ends at its own length.
+  EXPECT_STREQ(tohex(one, 1), " 01");
 }
 
 TEST(Hexc, DigitsAndMasking) {

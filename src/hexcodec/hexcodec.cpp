@@ -68,14 +68,20 @@ unsigned char pairval(char c0, char c1) {
 } // namespace
 
 const char *tohex(const unsigned char *bytes, long count) {
+  // The buffer is kept while it is large enough. A text is valid only until
+  // the next call either way, and the tools render long lines in many calls
+  // of one size: some allocators map and unmap a buffer that size each time.
   static char *out;
-  std::free(out);
-  out = nullptr;
+  static std::size_t room;
   if (count <= 0) return "";
   auto n = static_cast<std::size_t>(count);
   if (n > (SIZE_MAX - 1) / 3) return "";
-  out = static_cast<char *>(std::malloc(3 * n + 1));
-  if (!out) return "";
+  if (3 * n + 1 > room) {
+    std::free(out);
+    out = static_cast<char *>(std::malloc(3 * n + 1));
+    room = out ? 3 * n + 1 : 0;
+    if (!out) return "";
+  }
   render(bytes, n, out);
   out[3 * n] = 0;
   return out;
