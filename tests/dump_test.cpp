@@ -142,7 +142,8 @@ TEST(Dump, PastTheEndOnAnyFileSystem) {
 }
 
 // A block device refuses positions past its size: past the end all the same.
-// Patches keep their rule: a refused position writes nothing and is trouble.
+// A patch whose bytes would run past its end writes none of them; one that
+// ends on its last byte is written whole.
 TEST(Dump, BlockDevice) {
   cli::Folder dir;
   std::string image(196608, '\0');
@@ -162,8 +163,11 @@ TEST(Dump, BlockDevice) {
           {{"varnock", "blk", "0x7fffffffffffffff", "1"}, "", 0},
           {{"varnock", "modblk", "196609", "61"}, "", 2},
           {{"varnock", "modblk", "196606", ". 61 62"}, "", 2},
-          {{"varnock", "modblk", "4096", "62 . 63"}, "", 0},
-          {{"varnock", "blk", "4096", "3", "196605", "3"}, "4096 62 00 63\n196605 00 00 61\n", 0},
+          {{"varnock", "modblk", "196606", "61 62 63", "4096", "62 . 63"}, "", 2},
+          {{"varnock", "blk", "4096", "3", "196605", "3"}, "4096 62 00 63\n196605 00 00 5a\n", 0},
+          {{"varnock", "modblk", "196605", "63 64 65", "196606", "61 ."}, "", 0},
+          {{"varnock", "modblk", "196607", "7a ."}, "", 0},
+          {{"varnock", "blk", "196605", "3"}, "196605 63 61 7a\n", 0},
       });
 }
 

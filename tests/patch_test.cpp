@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/fanotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,6 +109,41 @@ TEST(Patch, WriteOnlyFile) {
   got = cli::run({"varnock", "./modwo", "0", "1"}, dir.path, other);
   EXPECT_EQ(got.out, "0\n");
   EXPECT_EQ(got.status, 2);
+}
+
+// The path is renamed over while the tool is held at its first open: the
+// wildcards must come from the file that is written, never from the one the
+// path named before.
+TEST(Patch, PathReplacedBetweenOpens) {
+  int fan = ::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
+  if (fan < 0) GTEST_SKIP() << "fanotify permission events need CAP_SYS_ADMIN";
+  cli::Folder dir;
+  cli::put(dir.at("modf"), "OLDOLD");
+  cli::put(dir.at("new"), "newnew");
+  ASSERT_EQ(::link(dir.at("modf").c_str(), dir.at("old").c_str()), 0);
+  ASSERT_EQ(::fanotify_mark(fan, FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD, dir.at("old").c_str()), 0);
+  // Only the tool opens the old file: its first open is held until the rename.
+  pid_t holder = ::fork();
+  if (holder == 0) {
+    ::alarm(60);
+    struct fanotify_event_metadata ev;
+    if (::read(fan, &ev, sizeof ev) < static_cast<ssize_t>(sizeof ev)) _exit(1);
+    if (::rename(dir.at("new").c_str(), dir.at("modf").c_str()) != 0) _exit(1);
+    struct fanotify_response allow = {ev.fd, FAN_ALLOW};
+    for (;;) { // this and any later open of the old file
+      if (::write(fan, &allow, sizeof allow) != sizeof allow) _exit(1);
+      ::close(ev.fd);
+      if (::read(fan, &ev, sizeof ev) < static_cast<ssize_t>(sizeof ev)) _exit(0);
+      allow.fd = ev.fd;
+    }
+  }
+  cli::Outcome got = cli::run({"varnock", "modf", "0", "61 . 63", "4", ". 78"}, dir.path);
+  ::close(fan);
+  cli::stop(holder);
+  EXPECT_EQ(cli::get(dir.at("modf")), "aecnex");
+  EXPECT_EQ(cli::get(dir.at("old")), "OLDOLD");
+  EXPECT_EQ(got.status, 0);
+  EXPECT_EQ(got.out + got.err, "");
 }
 
 // One request end to end: patch, then dump the result through a path in dump mode.

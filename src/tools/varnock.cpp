@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -256,6 +257,43 @@ int dumppair(int fd, long long off, long long len, Buffer &buf) {
   return exit_done;
 }
 
+// What a patch works on. Reads for wildcards go through r, writes through w;
+// end is where a device that cannot grow ends, or -1 (see deviceend).
+struct Target {
+  int r, w;
+  long long end;
+};
+
+// Block devices and MTD flash (character major 90) refuse writes past their
+// size after taking the part of a pattern before it: a half-written header or
+// checksum. Their size is learned so that such a pattern is not begun. Other
+// files keep their own rules: regular files grow, /dev/null takes anything.
+long long deviceend(int w) {
+  struct stat st;
+  if (fstat(w, &st) != 0) return -1;
+  bool mtd = S_ISCHR(st.st_mode) && major(st.st_rdev) == 90;
+  if (!S_ISBLK(st.st_mode) && !mtd) return -1;
+  return lseek(w, 0, SEEK_END);
+}
+
+bool samefile(int a, int b) {
+  struct stat sa, sb;
+  return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// Wildcard bytes must come from the file being written. Between the two opens
+// the path may have come to name another file (a link switched, a file renamed
+// over it), and on an overlay the write open may copy the file up, leaving r
+// on the lower copy: so ask the path once more. False when r still names
+// another file; a file that could not be opened for reading is left alone.
+bool readsame(const char *path, int &r, int w) {
+  if (r < 0 || samefile(r, w)) return true;
+  close(r);
+  r = openread(path);
+  return r >= 0 && samefile(r, w);
+}
+
 // Fills the wildcard positions from the file. known[i] ends up 1 for each
 // position that holds a byte to write: a wildcard whose byte cannot be read
 // stays 0, since writing a made-up byte there would corrupt the file.
@@ -288,15 +326,46 @@ int writeknown(int w, long long off, const unsigned char *data, const unsigned c
   return exit_done;
 }
 
-int patchpair(int r, int w, long long off, const char *pattern, Buffer &known) {
+// True when the last byte to be written lies at or past a device's end.
+bool pastdevice(const Target &t, long long off, const unsigned char *known, long count) {
+  long last = count - 1;
+  while (last >= 0 && !known[last]) last--;
+  return t.end >= 0 && last >= 0 && off >= t.end - last;
+}
+
+// known: the patch's mask of bytes to write, grown to the longest pattern so far.
+int patchpair(const Target &t, long long off, const char *pattern, unsigned char *&known,
+              std::size_t &room) {
   long count;
   unsigned char *set;
   unsigned char *data = fromhex(pattern, count, set);
   if (!data) outofmemory();
   if (count <= 0 || off < 0) return exit_done;
-  if (!reserve(known, static_cast<std::size_t>(count))) outofmemory();
-  fillwild(r, off, data, set, known.bytes, count);
-  return writeknown(w, off, data, known.bytes, count);
+  if (static_cast<std::size_t>(count) > room) {
+    std::free(known);
+    known = static_cast<unsigned char *>(std::malloc(static_cast<std::size_t>(count)));
+    if (!known) outofmemory();
+    room = static_cast<std::size_t>(count);
+  }
+  fillwild(t.r, off, data, set, known, count);
+  if (pastdevice(t, off, known, count)) return exit_trouble;
+  return writeknown(t.w, off, data, known, count);
+}
+
+int patchall(const char *path, int r, int argc, char **argv) {
+  // No O_CREAT and no O_TRUNC: a patch never makes a file or shortens one.
+  int w = open(path, O_WRONLY | O_NOCTTY);
+  if (w < 0 || !readsame(path, r, w)) return exit_trouble;
+  const Target t{r, w, deviceend(w)};
+  unsigned char *known = nullptr;
+  std::size_t room = 0;
+  int status = exit_done;
+  for (int p = 2; p + 1 < argc; p += 2) {
+    int got = patchpair(t, readnum(argv[p]), argv[p + 1], known, room);
+    if (got != exit_done) status = got;
+  }
+  std::free(known);
+  return status;
 }
 
 } // namespace
@@ -310,17 +379,11 @@ int main(int argc, char **argv) {
 
   const char *path = argv[1];
   int r = openread(path);
-  bool modify = std::strncmp(path, "mod", 3) == 0;
-  // No O_CREAT and no O_TRUNC: a patch never makes a file or shortens one.
-  int w = modify ? open(path, O_WRONLY | O_NOCTTY) : -1;
-  if (modify && w < 0) return exit_trouble;
-  // An unreadable file spoils a dump; a patch needs to read only wildcards.
-  int status = r < 0 && !modify ? exit_trouble : exit_done;
+  if (std::strncmp(path, "mod", 3) == 0) return finish(patchall(path, r, argc, argv));
+  int status = r < 0 ? exit_trouble : exit_done;
   Buffer buf;
   for (int p = 2; p + 1 < argc; p += 2) {
-    long long off = readnum(argv[p]);
-    int got = modify ? patchpair(r, w, off, argv[p + 1], buf)
-                     : dumppair(r, off, readnum(argv[p + 1]), buf);
+    int got = dumppair(r, readnum(argv[p]), readnum(argv[p + 1]), buf);
     if (got != exit_done) status = got;
   }
   release(buf);
@@ -384,6 +447,8 @@ int search_main(int argc, char **argv) {
 
 // ---- file comparison ----
 
+// Appends byte at index count of buf, keeping room for one more, and returns
+// the grown buffer; null when memory runs out, buf then still valid.
 unsigned char *strnpe_c_(unsigned char *buf, long count, unsigned char byte) {
   auto *grown =
       static_cast<unsigned char *>(std::realloc(buf, static_cast<std::size_t>(count) + 2));
