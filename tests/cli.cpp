@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -119,13 +120,16 @@ void putfiles(const Folder &dir, const Files &files) {
   }
 }
 
+void expect(const Outcome &got, const std::string &out, int status) {
+  EXPECT_EQ(got.out, out);
+  EXPECT_EQ(got.status, status);
+  EXPECT_EQ(got.err, "");
+}
+
 void expect_steps(const std::string &dir, const std::vector<Case> &cases) {
   for (const auto &c : cases) {
     SCOPED_TRACE(joined(c.argv));
-    Outcome got = run(c.argv, dir);
-    EXPECT_EQ(got.out, c.out);
-    EXPECT_EQ(got.status, c.status);
-    EXPECT_EQ(got.err, "");
+    expect(run(c.argv, dir), c.out, c.status);
   }
 }
 
@@ -193,25 +197,30 @@ unsigned long long smallest_cap(const std::vector<std::string> &argv, const std:
   return hi * step;
 }
 
-pid_t feed(const std::string &path, const std::string &bytes) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::alarm(60);
-    int fd = ::open(path.c_str(), O_WRONLY);
-    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-      _exit(1);
-    _exit(0);
+Outcome runfed(const std::vector<std::string> &argv, const std::string &dir, const Files &fifos,
+               Options opts) {
+  std::vector<pid_t> writers;
+  for (const auto &[name, bytes] : fifos) {
+    std::string path = dir + "/" + name;
+    if (::mkfifo(path.c_str(), 0644) != 0 && errno != EEXIST)
+      throw std::runtime_error("cannot make " + path);
+    pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+      ::alarm(60);
+      int fd = ::open(path.c_str(), O_WRONLY);
+      if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+        _exit(1);
+      _exit(0);
+    }
+    writers.push_back(pid);
   }
-  return pid;
-}
-
-void reap(pid_t pid) {
-  ::waitpid(pid, nullptr, 0);
-}
-
-void stop(pid_t pid) {
-  ::kill(pid, SIGKILL);
-  reap(pid);
+  Outcome got = run(argv, dir, opts);
+  for (pid_t pid : writers) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
+  return got;
 }
 
 std::string hexbytes(unsigned from, unsigned to) {

@@ -78,10 +78,14 @@ Outcome run(const std::vector<std::string> &argv, const std::string &dir, Option
 unsigned long long smallest_cap(const std::vector<std::string> &argv, const std::string &dir,
                                 Options opts = {});
 
-// Starts a writer that opens the FIFO at path, writes bytes and exits.
-pid_t feed(const std::string &path, const std::string &bytes);
-void reap(pid_t pid);
-void stop(pid_t pid); // kills a writer that may still wait for its reader
+// Runs argv as run() does while a writer feeds each FIFO of dir (name and
+// bytes; made where missing). Writers that their reader left waiting are
+// stopped afterwards.
+Outcome runfed(const std::vector<std::string> &argv, const std::string &dir, const Files &fifos,
+               Options opts = {});
+
+// Expects a run's standard output and status, and nothing on standard error.
+void expect(const Outcome &got, const std::string &out, int status);
 
 // Runs each case in a fresh folder holding files and expects its output and
 // status, and nothing at all on standard error.

@@ -85,15 +85,8 @@ TEST(Cmp, Failures) {
 // No positioning is needed: FIFOs compare like files.
 TEST(Cmp, Fifos) {
   cli::Folder dir;
-  ASSERT_EQ(::mkfifo(dir.at("a").c_str(), 0644), 0);
-  ASSERT_EQ(::mkfifo(dir.at("b").c_str(), 0644), 0);
-  pid_t wa = cli::feed(dir.at("a"), "AB"), wb = cli::feed(dir.at("b"), "AC");
-  cli::Outcome got = cli::run({"varnock-cmp", "a", "b"}, dir.path);
-  cli::reap(wa);
-  cli::reap(wb);
-  EXPECT_EQ(got.out, "< 1 43\n> 1 42\n");
-  EXPECT_EQ(got.status, 0);
-  EXPECT_EQ(got.err, "");
+  cli::expect(cli::runfed({"varnock-cmp", "a", "b"}, dir.path, {{"a", "AB"}, {"b", "AC"}}),
+              "< 1 43\n> 1 42\n", 0);
 }
 
 } // namespace

@@ -60,15 +60,11 @@ struct Hostile {
   cli::Stdout mode = cli::Stdout::capture;
 };
 
-std::vector<std::string> pairs(std::string off, std::string item, int n) {
-  std::vector<std::string> v;
-  for (int i = 0; i < n; i++) v.insert(v.end(), {off, item});
-  return v;
-}
-
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string> &b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
+// head followed by n pairs of off and item.
+std::vector<std::string> pairs(std::vector<std::string> head, std::string off, std::string item,
+                               int n) {
+  for (int i = 0; i < n; i++) head.insert(head.end(), {off, item});
+  return head;
 }
 
 void expect_hostile(const std::vector<Hostile> &cases) {
@@ -78,11 +74,10 @@ void expect_hostile(const std::vector<Hostile> &cases) {
     cli::Folder dir;
     layout(dir);
     auto before = snapshot(dir);
-    auto fifo = std::find_if(c.argv.begin(), c.argv.end(),
-                             [](const std::string &a) { return a.ends_with("fifo"); });
-    pid_t writer = fifo != c.argv.end() ? cli::feed(dir.at(*fifo), "ABAB") : -1;
-    cli::Outcome got = cli::run(c.argv, dir.path, {.mode = c.mode, .timeout = 60});
-    if (writer > 0) cli::stop(writer);
+    cli::Files fifos;
+    for (const auto &a : c.argv)
+      if (a.ends_with("fifo")) fifos.push_back({a, "ABAB"});
+    cli::Outcome got = cli::runfed(c.argv, dir.path, fifos, {.mode = c.mode, .timeout = 60});
     EXPECT_EQ(got.status, c.status);
     EXPECT_EQ(got.err, "");
     auto after = snapshot(dir);
@@ -97,36 +92,34 @@ void expect_hostile(const std::vector<Hostile> &cases) {
 } // namespace
 
 using S = cli::Stdout;
-const std::vector<std::string> dump = {"varnock"}, search = {"varnock-search"},
-                               cmp = {"varnock-cmp"};
 
 // Inputs that are not plain files: each tool and mode ends, and says so in its status.
 TEST(Hostile, UnusualFiles) {
   const std::vector<Hostile> cases = {
-      {dump + std::vector<std::string>{"missing", "0", "4"}, 2, ""},
-      {dump + std::vector<std::string>{"dir", "0", "4"}, 2, ""},
-      {dump + std::vector<std::string>{"empty", "0", "4"}, 0, ""},
-      {dump + std::vector<std::string>{"fifo", "0", "4"}, 2, ""},
-      {dump + std::vector<std::string>{"/dev/null", "0", "4"}, 0, ""},
-      {dump + std::vector<std::string>{"modmissing", "0", "61"}, 2, ""},
-      {dump + std::vector<std::string>{"moddir", "0", "61"}, 2, ""},
-      {dump + std::vector<std::string>{"modempty", "0", "61 ."}, 0, "modempty"},
-      {dump + std::vector<std::string>{"modfifo", "0", "61"}, 2, ""},
-      {dump + std::vector<std::string>{"modfull", "0", "61"}, 2, ""},
-      {dump + std::vector<std::string>{"modfull", "0", "."}, 2, ""},
-      {dump + std::vector<std::string>{"moddir"}, 2, ""},
-      {dump + std::vector<std::string>{"modnull", "0", "61 ."}, 0, ""},
-      {search + std::vector<std::string>{"missing", "41"}, 2, ""},
-      {search + std::vector<std::string>{"dir", "41"}, 2, ""},
-      {search + std::vector<std::string>{"empty", "41"}, 0, ""},
-      {search + std::vector<std::string>{"fifo", "41"}, 0, ""},
-      {search + std::vector<std::string>{"fifo", "41", "42"}, 2, ""},
-      {search + std::vector<std::string>{"/dev/null", "41", "."}, 0, ""},
-      {cmp + std::vector<std::string>{"missing", "file"}, 2, ""},
-      {cmp + std::vector<std::string>{"file", "dir"}, 2, ""},
-      {cmp + std::vector<std::string>{"empty", "file"}, 0, ""},
-      {cmp + std::vector<std::string>{"fifo", "file"}, 0, ""},
-      {cmp + std::vector<std::string>{"/dev/null", "file"}, 0, ""},
+      {{"varnock", "missing", "0", "4"}, 2, ""},
+      {{"varnock", "dir", "0", "4"}, 2, ""},
+      {{"varnock", "empty", "0", "4"}, 0, ""},
+      {{"varnock", "fifo", "0", "4"}, 2, ""},
+      {{"varnock", "/dev/null", "0", "4"}, 0, ""},
+      {{"varnock", "modmissing", "0", "61"}, 2, ""},
+      {{"varnock", "moddir", "0", "61"}, 2, ""},
+      {{"varnock", "modempty", "0", "61 ."}, 0, "modempty"},
+      {{"varnock", "modfifo", "0", "61"}, 2, ""},
+      {{"varnock", "modfull", "0", "61"}, 2, ""},
+      {{"varnock", "modfull", "0", "."}, 2, ""},
+      {{"varnock", "moddir"}, 2, ""},
+      {{"varnock", "modnull", "0", "61 ."}, 0, ""},
+      {{"varnock-search", "missing", "41"}, 2, ""},
+      {{"varnock-search", "dir", "41"}, 2, ""},
+      {{"varnock-search", "empty", "41"}, 0, ""},
+      {{"varnock-search", "fifo", "41"}, 0, ""},
+      {{"varnock-search", "fifo", "41", "42"}, 2, ""},
+      {{"varnock-search", "/dev/null", "41", "."}, 0, ""},
+      {{"varnock-cmp", "missing", "file"}, 2, ""},
+      {{"varnock-cmp", "file", "dir"}, 2, ""},
+      {{"varnock-cmp", "empty", "file"}, 0, ""},
+      {{"varnock-cmp", "fifo", "file"}, 0, ""},
+      {{"varnock-cmp", "/dev/null", "file"}, 0, ""},
   };
   expect_hostile(cases);
 }
@@ -136,11 +129,11 @@ TEST(Hostile, UnusualFiles) {
 TEST(Hostile, BrokenStandardOutput) {
   std::vector<Hostile> cases;
   for (S mode : {S::closed, S::full}) {
-    cases.push_back({dump + std::vector<std::string>{"file", "0", "4"}, 2, "", mode});
-    cases.push_back({dump + std::vector<std::string>{"file", "9", "4"}, 0, "", mode});
-    cases.push_back({dump + std::vector<std::string>{"modfile", "0", "61"}, 0, "modfile", mode});
-    cases.push_back({search + std::vector<std::string>{"file", "."}, 2, "", mode});
-    cases.push_back({cmp + std::vector<std::string>{"file", "empty"}, 2, "", mode});
+    cases.push_back({{"varnock", "file", "0", "4"}, 2, "", mode});
+    cases.push_back({{"varnock", "file", "9", "4"}, 0, "", mode});
+    cases.push_back({{"varnock", "modfile", "0", "61"}, 0, "modfile", mode});
+    cases.push_back({{"varnock-search", "file", "."}, 2, "", mode});
+    cases.push_back({{"varnock-cmp", "file", "empty"}, 2, "", mode});
   }
   expect_hostile(cases);
 }
@@ -150,18 +143,18 @@ TEST(Hostile, NumbersAtTheLimits) {
   const std::string max = "9223372036854775807", min = "-9223372036854775808",
                     over = "99999999999999999999999";
   const std::vector<Hostile> cases = {
-      {dump + std::vector<std::string>{"file", max, max}, 0, ""},
-      {dump + std::vector<std::string>{"file", over, "1"}, 0, ""},
-      {dump + std::vector<std::string>{"file", "0", max}, 0, ""},
-      {dump + std::vector<std::string>{"file", "0", over}, 0, ""},
-      {dump + std::vector<std::string>{"file", min, "1", "0", min}, 0, ""},
-      {dump + std::vector<std::string>{"sparse", "5000000000", max}, 0, ""},
-      {dump + std::vector<std::string>{"sparse", "0xffffffff", "2", "4294967296", "1"}, 0, ""},
-      {dump + std::vector<std::string>{"/dev/zero", max, "1"}, 0, ""},
-      {dump + std::vector<std::string>{"modfile", max, "61"}, 2, ""},
-      {dump + std::vector<std::string>{"modfile", over, ". ."}, 0, ""},
-      {dump + std::vector<std::string>{"modfile", min, "61"}, 0, ""},
-      {dump + std::vector<std::string>{"modsparse", "5000000001", ". 61 ."}, 0, "modsparse"},
+      {{"varnock", "file", max, max}, 0, ""},
+      {{"varnock", "file", over, "1"}, 0, ""},
+      {{"varnock", "file", "0", max}, 0, ""},
+      {{"varnock", "file", "0", over}, 0, ""},
+      {{"varnock", "file", min, "1", "0", min}, 0, ""},
+      {{"varnock", "sparse", "5000000000", max}, 0, ""},
+      {{"varnock", "sparse", "0xffffffff", "2", "4294967296", "1"}, 0, ""},
+      {{"varnock", "/dev/zero", max, "1"}, 0, ""},
+      {{"varnock", "modfile", max, "61"}, 2, ""},
+      {{"varnock", "modfile", over, ". ."}, 0, ""},
+      {{"varnock", "modfile", min, "61"}, 0, ""},
+      {{"varnock", "modsparse", "5000000001", ". 61 ."}, 0, "modsparse"},
   };
   expect_hostile(cases);
 }
@@ -173,14 +166,14 @@ TEST(Hostile, LargeArguments) {
   std::string longhex(longest, 'a');
   std::string longwild = std::string(longest - 1, '.') + "4";
   const std::vector<Hostile> cases = {
-      {search + std::vector<std::string>{"file", longhex}, 0, ""},
-      {search + std::vector<std::string>{"file", longwild}, 0, ""},
-      {dump + std::vector<std::string>{"modfile", "0", longhex}, 0, "modfile"},
-      {dump + std::vector<std::string>{"modfile", "3", longwild}, 0, ""},
-      {dump + std::vector<std::string>{"file"} + pairs("3", "2", 10000), 0, ""},
-      {dump + std::vector<std::string>{"modfile"} + pairs("1", "62 .", 10000), 0, "modfile"},
-      {search + std::vector<std::string>{"file"} + pairs("41", "47", 5000), 0, ""},
-      {cmp + std::vector<std::string>{"file", "modfile"} + pairs("x", "y", 10000), 0, ""},
+      {{"varnock-search", "file", longhex}, 0, ""},
+      {{"varnock-search", "file", longwild}, 0, ""},
+      {{"varnock", "modfile", "0", longhex}, 0, "modfile"},
+      {{"varnock", "modfile", "3", longwild}, 0, ""},
+      {pairs({"varnock", "file"}, "3", "2", 10000), 0, ""},
+      {pairs({"varnock", "modfile"}, "1", "62 .", 10000), 0, "modfile"},
+      {pairs({"varnock-search", "file"}, "41", "47", 5000), 0, ""},
+      {pairs({"varnock-cmp", "file", "modfile"}, "x", "y", 10000), 0, ""},
   };
   expect_hostile(cases);
 }

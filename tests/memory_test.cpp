@@ -21,14 +21,10 @@ TEST(OutOfMemory, Dump) {
   cli::Folder dir;
   cli::put(dir.at("f"), "ABCDEFG");
   const cli::Options capped = {.memory = 256ULL << 20};
-  cli::Outcome got =
-      cli::run({"varnock", "/dev/zero", "0", "0x7fffffff", "1", "1"}, dir.path, capped);
-  EXPECT_EQ(got.out, "0\n1 00\n");
-  EXPECT_EQ(got.status, 2);
-  EXPECT_EQ(got.err, "");
-  got = cli::run({"varnock", "f", "1", "0x7fffffffffffffff"}, dir.path, capped);
-  EXPECT_EQ(got.out, "1 42 43 44 45 46 47\n");
-  EXPECT_EQ(got.status, 0);
+  cli::expect(cli::run({"varnock", "/dev/zero", "0", "0x7fffffff", "1", "1"}, dir.path, capped),
+              "0\n1 00\n", 2);
+  cli::expect(cli::run({"varnock", "f", "1", "0x7fffffffffffffff"}, dir.path, capped),
+              "1 42 43 44 45 46 47\n", 0);
 }
 
 // Search, patch and comparison grow their memory with a pattern or a run. Each
@@ -60,10 +56,7 @@ TEST(OutOfMemory, GrowingTools) {
     cli::putfiles(dir, {{"s", "AB"}, {"a", mib}, {"flip", flipped}, {"empty", ""}, {"modf", "AB"}});
     unsigned long long need = cli::smallest_cap(c.twin, dir.path, {.env = c.twinenv});
     ASSERT_GT(need, 0u) << "the twin run fails under any cap";
-    cli::Outcome got = cli::run(c.argv, dir.path, {.memory = need + c.margin});
-    EXPECT_EQ(got.out, "");
-    EXPECT_EQ(got.status, 2);
-    EXPECT_EQ(got.err, "");
+    cli::expect(cli::run(c.argv, dir.path, {.memory = need + c.margin}), "", 2);
     EXPECT_EQ(cli::get(dir.at("modf")), "AB");
   }
 }

@@ -17,6 +17,10 @@ src/tools/varnock.cpp|return c == ' ' \|\| (c >= '\t' && c <= '\r');|return c ==
 src/tools/varnock.cpp|S_ISREG(st.st_mode) && st.st_size > 0|S_ISREG(st.st_mode)
 src/tools/varnock.cpp|  if (refusal == ESPIPE) return false;\n|
 src/tools/varnock.cpp|return end >= 0 && off >= end;|return off >= end;
+src/tools/varnock.cpp|  if (run.count == 0) return;\n|  if (run.count == 0) return;\n  std::fputs("run", stderr);\n
+src/tools/varnock.cpp|  putline("", off, nullptr, 0);\n  return exit_trouble;|  putline("", off, nullptr, 0);\n  return exit_done;
+src/tools/varnock.cpp|  if (pastdevice(t, off, known, count)) return exit_trouble;\n|
+src/tools/varnock.cpp|  if (r < 0 \|\| samefile(r, w)) return true;|  return true;
 TABLE
 )
 
