@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # Builds a release with the benchmarks, makes its own data and prints each
 # tool's time as a ratio against a baseline measured side by side in the same
-# run. --quick uses small data and one run, only to keep the script working.
+# run; then the musl board build for amd64 against that glibc release. --quick
+# uses small data and one run, only to keep the script working.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 quick=0
 [ "${1:-}" = --quick ] && quick=1
-if ((quick)); then mib=1 dumpmib=4 runs=1 gbtime=0.01; else mib=8 dumpmib=64 runs=7 gbtime=0.5; fi
+if ((quick)); then mib=1 dumpmib=4 cmpmib=1 runs=1 gbtime=0.01; else mib=8 dumpmib=64 cmpmib=4 runs=7 gbtime=0.5; fi
 
 cmake --preset bench >/dev/null
 cmake --build --preset bench >/dev/null
 bin=build-bench
+cmake --preset amd64-static >/dev/null
+cmake --build --preset amd64-static --target varnock >/dev/null
+musl=build-amd64-static
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -23,6 +27,9 @@ for i in 1 2 3 4 5 6 7 8 9 10; do
   printf 'Z' | dd of="$work/modb" bs=1 seek=$((i * (mib << 20) / 11)) conv=notrunc status=none
 done
 head -c $((dumpmib << 20)) /dev/urandom > "$work/dump"
+# Two files that differ in every byte: one difference run as long as the file.
+head -c $((cmpmib << 20)) "$work/a" > "$work/c"
+tr '\000-\377' '\001-\377\000' < "$work/c" > "$work/cflip"
 
 now() { date +%s%N; }
 # Runs two commands (named shell functions) in turn, `runs` times each, and
@@ -70,6 +77,24 @@ if command -v od >/dev/null; then
   read -r tool base < <(best2 dump odx)
   row "4 dump: od -An -tx1 -v time / varnock time" "$tool" "$base" "$(ratio "$base" "$tool")" "(for reference)"
 fi
+
+echo
+echo "musl board build (amd64-static) against the glibc release build, same data"
+row "measure" "musl" "glibc" "ratio" "target"
+# Each measure runs the same command with either build's tools.
+measure() {
+  local name=$1 cmd=$2 m g
+  shift 2
+  with_musl() { "$musl/$cmd" "${args[@]}"; }
+  with_glibc() { "$bin/$cmd" "${args[@]}"; }
+  args=("$@")
+  read -r m g < <(best2 with_musl with_glibc)
+  row "$name" "$m" "$g" "$(ratio "$m" "$g")" "<= 1.25"
+}
+measure "6 dump of ${dumpmib} MiB" varnock "$work/dump" 0 $((dumpmib << 20))
+measure "7 search, few hits" varnock-search "$work/a" 'de ad be ef 01 02'
+measure "8 search '.', a line per byte" varnock-search "$work/a" '.'
+measure "9 compare ${cmpmib} MiB, every byte differs" varnock-cmp "$work/c" "$work/cflip"
 
 echo
 echo "5 codec throughput (Google Benchmark; bytes of input per second; tohex target >= 1 GB/s)"

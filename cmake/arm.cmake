@@ -1,4 +1,5 @@
-# 32-bit ARM, Debian's armhf (ARMv7, hard float), linked against the C library.
+# 32-bit ARM, Debian's armhf (ARMv7, hard float), linked against glibc.
 set(VARNOCK_TRIPLET arm-linux-gnueabihf)
 set(VARNOCK_DEB_ARCH armhf)
-include(${CMAKE_CURRENT_LIST_DIR}/arm-cross.cmake)
+set(VARNOCK_QEMU arm)
+include(${CMAKE_CURRENT_LIST_DIR}/cross.cmake)

@@ -1,5 +1,6 @@
-# 32-bit ARM, ARMv7 hard float, fully static: needs no C library on the board.
+# 32-bit ARM, ARMv7 with hard float.
 set(VARNOCK_TRIPLET arm-linux-gnueabihf)
 set(VARNOCK_DEB_ARCH armhf)
-set(VARNOCK_STATIC ON)
-include(${CMAKE_CURRENT_LIST_DIR}/arm-cross.cmake)
+set(VARNOCK_QEMU arm)
+set(VARNOCK_MUSL arm-linux-musleabihf)
+include(${CMAKE_CURRENT_LIST_DIR}/cross.cmake)

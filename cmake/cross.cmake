@@ -1,9 +1,12 @@
-# Shared part of the 32-bit ARM toolchain files. Each sets VARNOCK_TRIPLET
-# (Debian's cross toolchain), VARNOCK_DEB_ARCH, and may set VARNOCK_STATIC
-# (link everything in, for boards with any C library or none) and
-# VARNOCK_QEMU_CPU (the oldest CPU the build must run on).
+# Shared part of the cross toolchain files, one per preset. Each sets
+# VARNOCK_TRIPLET (Debian's cross toolchain), VARNOCK_DEB_ARCH, VARNOCK_QEMU
+# (the user-mode emulator's name without "qemu-"; unset where the host runs
+# the build itself), and may set VARNOCK_QEMU_CPU (the oldest CPU the build
+# must run on) and VARNOCK_MUSL: musl's triplet in Debian, or "source" where
+# Debian has no musl for the processor. A musl build is a board build: the
+# tools link statically against musl (see cmake/musl.cmake).
 set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR arm)
+string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR ${VARNOCK_TRIPLET})
 set(CMAKE_C_COMPILER ${VARNOCK_TRIPLET}-gcc)
 set(CMAKE_CXX_COMPILER ${VARNOCK_TRIPLET}-g++)
 set(VARNOCK_SYSROOT /usr/${VARNOCK_TRIPLET})
@@ -12,7 +15,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-if(VARNOCK_STATIC)
+if(VARNOCK_MUSL)
+  set(VARNOCK_STATIC ON)
+  # Test programs too: see tests/CMakeLists.txt.
   set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 endif()
 # Tests run under user-mode emulation, with the target's libraries from

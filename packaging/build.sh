@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Makes every package the kit ships, into one folder (dist/ by default): the
-# amd64, armhf and armel Debian packages, the static armel and armhf tarballs
-# for boards, the source tarball of the commit they are built from, and
-# SHA256SUMS. Usage: packaging/build.sh [folder]
+# amd64, armhf and armel Debian packages, a static tarball for each board
+# processor (every preset NAME-static), the source tarball of the commit they
+# are built from, and SHA256SUMS. Usage: packaging/build.sh [folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-dist}")
 rm -rf "$out"
 mkdir -p "$out"
 
-for preset in release arm armel armel-static armhf-static; do
+boards=$(sh packaging/project.sh boards)
+for preset in release arm armel $boards; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   build=build-$preset
@@ -18,9 +19,8 @@ for preset in release arm armel armel-static armhf-static; do
   find "$build" -maxdepth 1 \( -name '*.deb' -o -name '*.tar.gz' \) -exec mv -t "$out" {} +
 done
 
-# The static tarballs link the C library in; its license (LGPL 2.1) asks that
-# the kit's source be available beside them, from the same commit.
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-release/CMakeCache.txt)
+# The kit's source from the same commit as the binaries, beside them.
+version=$(sh packaging/project.sh version)
 git archive --format=tar.gz --prefix="varnock-$version/" -o "$out/varnock-$version-source.tar.gz" HEAD
 if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
   echo "note: the working tree has changes that the source tarball (made from HEAD) lacks" >&2

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Checks the packages that packaging/build.sh made: each is unpacked into a
-# scratch folder and its three commands run from there (ARM ones under
-# qemu-arm); each binary carries the version text; every package carries the
-# license, and the static tarballs the notices of what is linked into them;
+# scratch folder and its three commands run from there (other processors'
+# under user-mode qemu); each binary carries the version text; every package
+# carries the license, and the board tarballs the notices of what is linked
+# into them; each board binary is static, without glibc, and at most 64 KiB;
 # lintian finds no error and no warning in any .deb.
 # Usage: tests/package-check.sh PACKAGE|BUILD/varnock...
 set -euo pipefail
 cd "$(dirname "$0")/.."
-version=$(sed -n 's/^project(varnock VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+version=$(sh packaging/project.sh version)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
@@ -31,7 +32,8 @@ binary() {
     complain "$1: no version text 'varnock version $version'"
 }
 
-# The three tools on files of the scratch folder; $runner starts ARM binaries.
+# The three tools on files of the scratch folder; $runner starts other
+# processors' binaries.
 tools() {
   local bin=$1 name=$2
   printf 'ABCDEFG' > "$scratch/a"
@@ -70,29 +72,37 @@ deb() {
   grep -v 'running with root privileges' "$scratch/lintian" || true
 }
 
+# A board build's setting, from its toolchain file: the one place it is said.
+setting() { sed -n "s/^set($1 \(.*\))$/\1/p" "cmake/$2-static.cmake"; }
+
 static() {
-  local pkg=$1 name root
+  local pkg=$1 name root arch qemu cpus size
   name=$(basename "$pkg")
   root=$scratch/$name.root
   mkdir -p "$root"
   tar -xzf "$pkg" -C "$root"
-  case $name in
-    # ARMv5TE and ARMv6 (the Raspberry Pi 1 and Zero)
-    *-armel-static.tar.gz) cpus="arm926 arm1176" ;;
-    *) cpus=cortex-a7 ;;
-  esac
-  for cpu in $cpus; do
-    runner="qemu-arm -cpu $cpu"
+  arch=${name#varnock-"$version"-}
+  arch=${arch%-static.tar.gz}
+  qemu=$(setting VARNOCK_QEMU "$arch")
+  cpus=$(setting VARNOCK_QEMU_CPU "$arch")
+  # ARMv5TE, and ARMv6 (the Raspberry Pi 1 and Zero)
+  [ "$arch" = armel ] && cpus="$cpus arm1176"
+  for cpu in ${cpus:-default}; do
+    runner=
+    [ -n "$qemu" ] && runner="qemu-$qemu"
+    [ -n "$qemu" ] && [ "$cpu" != default ] && runner="$runner -cpu $cpu"
     tools "$root/bin" "$name on $cpu"
   done
-  # No dynamic section: nothing to load, so any C library or none will do.
+  # No dynamic section: nothing to load, so any C library or none will do;
+  # and not glibc, which refuses kernels older than it was built for.
   if readelf -d "$root/bin/varnock" | grep -q NEEDED; then complain "$name: not static"; fi
-  local size
+  if strings "$root/bin/varnock" | grep -q 'kernel too old'; then complain "$name: glibc inside"; fi
   size=$(stat -c %s "$root/bin/varnock")
-  ((size < 640 * 1024)) || complain "$name: the binary has $size bytes, more than 640 KiB"
+  ((size <= 65536)) || complain "$name: the binary has $size bytes, more than 64 KiB"
+  echo "$name: $size bytes"
   files "$name" "$root/share" doc/varnock/copyright doc/varnock/changelog.gz \
-    doc/varnock/THIRD-PARTY doc/varnock/copyright.glibc doc/varnock/copyright.gcc \
-    doc/varnock/LGPL-2.1 doc/varnock/GPL-3 man/man1/varnock.1.gz
+    doc/varnock/THIRD-PARTY doc/varnock/copyright.musl doc/varnock/copyright.gcc \
+    doc/varnock/GPL-3 man/man1/varnock.1.gz
 }
 
 source_tarball() {

@@ -42,6 +42,7 @@ cd /tmp/dev
 # The mode follows the argument's text, so patches go through "mod" links.
 ln -s /dev/mtd0 modnand
 ln -s /dev/mtdblock1 modblock
+ln -s /dev/mtdblock0 modblock0
 ln -s "$big" modbig
 printf ABC > /tmp/abc
 
@@ -68,6 +69,18 @@ writes() {
   has "nand: ... is written" /dev/mtd0 512 "$(rep 0f 512)"
   run "nand: the same page again, not erased" 0 '' $kit/varnock modnand 512 "$(rep 3c 512)"
   has "nand: ... holds the AND of old and new bits" /dev/mtd0 512 "$(rep 0c 512)"
+
+  # A pattern that would run past the end of flash writes nothing at all; one
+  # that ends on its last byte is written whole. Partition mtd0 ends at 65536.
+  run "nand: the last page and one byte more is refused whole" 2 '' \
+    $kit/varnock modnand 65024 "$(rep 5a 513)"
+  has "nand: ... and the last page stays erased" /dev/mtd0 65024 ffff
+  run "nand: the last page, ending on the last byte" 0 '' $kit/varnock modnand 65024 "$(rep 5a 512)"
+  has "nand: ... is written" /dev/mtd0 65534 5a5a
+  run "mtdblock: past the end is refused whole" 2 '' $kit/varnock modblock0 65534 '. 61 62'
+  run "mtdblock: ending on the last byte" 0 '' $kit/varnock modblock0 65534 '61 .'
+  settle
+  has "mtdblock: ... only the whole pattern went in" /dev/mtd0 65533 5a615a
 
   # The mtdblock device erases and rewrites whole blocks for a patch.
   run "mtdblock: a patch" 0 '' $kit/varnock modblock 4095 '41 42 43'

@@ -1,0 +1,7 @@
+# 32-bit MIPS, big-endian, MIPS32r2 (o32): OpenWrt's ath79 and other routers.
+# Debian has no musl for it: musl is built from Debian's source.
+set(VARNOCK_TRIPLET mips-linux-gnu)
+set(VARNOCK_DEB_ARCH mips)
+set(VARNOCK_QEMU mips)
+set(VARNOCK_MUSL source)
+include(${CMAKE_CURRENT_LIST_DIR}/cross.cmake)

@@ -1,0 +1,7 @@
+# 32-bit MIPS, little-endian, MIPS32r2 (o32): OpenWrt's ramips and other
+# routers.
+set(VARNOCK_TRIPLET mipsel-linux-gnu)
+set(VARNOCK_DEB_ARCH mipsel)
+set(VARNOCK_QEMU mipsel)
+set(VARNOCK_MUSL mipsel-linux-musl)
+include(${CMAKE_CURRENT_LIST_DIR}/cross.cmake)

@@ -1,0 +1,75 @@
+# Board builds: the tools link statically against musl, for a binary of a few
+# dozen KiB that needs no C library on the board and checks no kernel version.
+# Only the tool and codec targets are built this way; the test programs stay
+# glibc programs (GoogleTest does not compile against musl with Debian's
+# libstdc++). The tools use libstdc++'s headers but none of its runtime, so
+# exceptions and RTTI are off and nothing of libstdc++ is linked.
+if(NOT VARNOCK_MUSL)
+  return()
+endif()
+
+function(compiler_says option out)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} ${option}
+    OUTPUT_VARIABLE said OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  set(${out} ${said} PARENT_SCOPE)
+endfunction()
+
+# Where Debian has no musl for the processor, musl is built from Debian's own
+# source package, once per build folder (about a minute).
+function(build_musl prefix)
+  set(work ${CMAKE_BINARY_DIR}/musl-source)
+  file(GLOB source LIST_DIRECTORIES true ${work}/musl-*)
+  if(NOT source)
+    file(MAKE_DIRECTORY ${work})
+    execute_process(COMMAND apt-get source -qq musl WORKING_DIRECTORY ${work}
+      OUTPUT_QUIET ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
+    file(GLOB source LIST_DIRECTORIES true ${work}/musl-*)
+    list(FILTER source INCLUDE REGEX "/musl-[0-9.]+$")
+  endif()
+  message(STATUS "Building musl from ${source} for ${VARNOCK_TRIPLET}")
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -E env "CFLAGS=-Os ${VARNOCK_MUSL_CFLAGS}"
+      ./configure --target=${VARNOCK_TRIPLET} CROSS_COMPILE=${VARNOCK_TRIPLET}-
+      --prefix=${prefix} --disable-shared
+    WORKING_DIRECTORY ${source} OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND make -j2 install
+    WORKING_DIRECTORY ${source} OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+endfunction()
+
+if(VARNOCK_MUSL STREQUAL "source")
+  set(musl_prefix ${CMAKE_BINARY_DIR}/musl)
+  if(NOT EXISTS ${musl_prefix}/lib/libc.a)
+    build_musl(${musl_prefix})
+  endif()
+  set(VARNOCK_MUSL_INCLUDE ${musl_prefix}/include)
+  set(VARNOCK_MUSL_LIB ${musl_prefix}/lib)
+else()
+  set(VARNOCK_MUSL_INCLUDE /usr/include/${VARNOCK_MUSL})
+  set(VARNOCK_MUSL_LIB /usr/lib/${VARNOCK_MUSL})
+endif()
+
+# Headers: libstdc++'s (its own folder and the target's), gcc's own, then
+# musl's in place of glibc's. libstdc++'s os_defines.h asks for glibc's version.
+set(includes)
+foreach(dir IN LISTS CMAKE_CXX_IMPLICIT_INCLUDE_DIRECTORIES)
+  if(dir MATCHES "/c\\+\\+/[0-9]+(/[^/]+-linux-[^/]+)?$")
+    list(APPEND includes "SHELL:-isystem ${dir}")
+  endif()
+endforeach()
+compiler_says(-print-file-name=include gcc_include)
+compiler_says(-print-libgcc-file-name libgcc)
+list(APPEND includes "SHELL:-isystem ${gcc_include}" "SHELL:-isystem ${VARNOCK_MUSL_INCLUDE}")
+foreach(target hexcodec varnock)
+  target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti -nostdinc ${includes}
+    ${VARNOCK_MUSL_CFLAGS} "-D__GLIBC_PREREQ(a,b)=0")
+endforeach()
+
+# musl's start files around the objects; libgcc calls back into libc (raise).
+# A static musl program never makes its RELRO segment read-only (only musl's
+# dynamic loader does), so the segment would be padding alone: on 64 KiB
+# pages (powerpc) nearly 32 KiB of it.
+target_link_options(varnock PRIVATE -static -nostdlib -Wl,-z,norelro
+  ${VARNOCK_MUSL_LIB}/crt1.o ${VARNOCK_MUSL_LIB}/crti.o)
+target_link_libraries(varnock PRIVATE
+  -Wl,--start-group ${VARNOCK_MUSL_LIB}/libc.a ${libgcc} -Wl,--end-group
+  ${VARNOCK_MUSL_LIB}/crtn.o)
