@@ -2,8 +2,9 @@
 # VARNOCK_TRIPLET (Debian's cross toolchain), VARNOCK_DEB_ARCH, VARNOCK_QEMU
 # (the user-mode emulator's name without "qemu-"; unset where the host runs
 # the build itself), and may set VARNOCK_QEMU_CPU (the oldest CPU the build
-# must run on) and VARNOCK_MUSL: musl's triplet in Debian, or "source" where
-# Debian has no musl for the processor. A musl build is a board build: the
+# must run on), VARNOCK_PACKAGE_CPUS (more CPUs that tests/package-check.sh
+# runs the packaged tools on) and VARNOCK_MUSL: musl's triplet in Debian, or
+# "source" where Debian has no musl for the processor. A musl build is a board build: the
 # tools link statically against musl (see cmake/musl.cmake).
 set(CMAKE_SYSTEM_NAME Linux)
 string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR ${VARNOCK_TRIPLET})

@@ -84,9 +84,8 @@ static() {
   arch=${name#varnock-"$version"-}
   arch=${arch%-static.tar.gz}
   qemu=$(setting VARNOCK_QEMU "$arch")
-  cpus=$(setting VARNOCK_QEMU_CPU "$arch")
-  # ARMv5TE, and ARMv6 (the Raspberry Pi 1 and Zero)
-  [ "$arch" = armel ] && cpus="$cpus arm1176"
+  # shellcheck disable=SC2046 # word splitting joins the two lists
+  cpus=$(echo $(setting VARNOCK_QEMU_CPU "$arch") $(setting VARNOCK_PACKAGE_CPUS "$arch"))
   for cpu in ${cpus:-default}; do
     runner=
     [ -n "$qemu" ] && runner="qemu-$qemu"

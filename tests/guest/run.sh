@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Boots Debian's own 32-bit ARM kernel (armmp) under full-system emulation and
-# runs the kit on it: the command-line suite of the static armhf build, a
-# smoke table for the static armel build, and the device cases of
-# tests/guest/devices.sh on simulated NAND flash, virtio disks, /dev/mem,
-# procfs and pipes. Fails unless the guest reports its end with no failed
-# case, within the time allowed.
+# runs the kit on it: the codec and command-line suites against the armhf
+# board build's musl tools, and the device cases of tests/guest/devices.sh on
+# simulated NAND flash, virtio disks, /dev/mem, procfs and pipes, with the
+# armhf tools and (those that only read) the armel ones. Fails unless the
+# guest reports its end with no failed case, within the time allowed.
 #
-# Needs both static builds (presets armhf-static and armel-static), and from
+# Needs both ARM board builds (presets armhf-static and armel-static), and from
 # Debian: qemu-system-arm and cpio on the host, and the armhf architecture
 # added to dpkg (.ci/install-deps does all of it). Nothing is installed into
 # the host: the kernel and busybox packages are only unpacked.
