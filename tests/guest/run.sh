@@ -55,7 +55,9 @@ printf VNK4 | dd of="$work/small.img" bs=1 seek=12000 conv=notrunc status=none
 
 log=$work/console.log
 status=0
-timeout 900 qemu-system-arm -M virt -m 512 -nographic -no-reboot \
+# No network: the default one needs a boot ROM that qemu-system-arm without its
+# recommended packages lacks, and no case uses it.
+timeout 900 qemu-system-arm -M virt -m 512 -nographic -no-reboot -nic none \
   -kernel "$vmlinuz" -initrd "$work/initrd.gz" \
   -append "console=ttyAMA0 quiet loglevel=1 panic=-1" \
   -drive if=none,file="$work/big.img",format=raw,id=d0 -device virtio-blk-device,drive=d0 \
