@@ -4,8 +4,8 @@
 # the build itself), and may set VARNOCK_QEMU_CPU (the oldest CPU the build
 # must run on), VARNOCK_PACKAGE_CPUS (more CPUs that tests/package-check.sh
 # runs the packaged tools on) and VARNOCK_MUSL: musl's triplet in Debian, or
-# "source" where Debian has no musl for the processor. A musl build is a board build: the
-# tools link statically against musl (see cmake/musl.cmake).
+# "source" where Debian has no musl for the processor. A musl build is a board
+# build: the tools link statically against musl (see cmake/musl.cmake).
 set(CMAKE_SYSTEM_NAME Linux)
 string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR ${VARNOCK_TRIPLET})
 set(CMAKE_C_COMPILER ${VARNOCK_TRIPLET}-gcc)

@@ -15,16 +15,19 @@ function(compiler_says option out)
 endfunction()
 
 # Where Debian has no musl for the processor, musl is built from Debian's own
-# source package, once per build folder (about a minute).
-function(build_musl prefix)
-  set(work ${CMAKE_BINARY_DIR}/musl-source)
-  file(GLOB source LIST_DIRECTORIES true ${work}/musl-*)
+# source package, fetched and built once per build folder (about a minute).
+# VARNOCK_MUSL_SOURCE is the unpacked source, beside its .dsc.
+function(build_musl work prefix)
+  file(GLOB source LIST_DIRECTORIES true ${work}/musl-[0-9]*)
   if(NOT source)
     file(MAKE_DIRECTORY ${work})
     execute_process(COMMAND apt-get source -qq musl WORKING_DIRECTORY ${work}
       OUTPUT_QUIET ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
-    file(GLOB source LIST_DIRECTORIES true ${work}/musl-*)
-    list(FILTER source INCLUDE REGEX "/musl-[0-9.]+$")
+    file(GLOB source LIST_DIRECTORIES true ${work}/musl-[0-9]*)
+  endif()
+  set(VARNOCK_MUSL_SOURCE ${source} PARENT_SCOPE)
+  if(EXISTS ${prefix}/lib/libc.a)
+    return()
   endif()
   message(STATUS "Building musl from ${source} for ${VARNOCK_TRIPLET}")
   execute_process(
@@ -37,12 +40,9 @@ function(build_musl prefix)
 endfunction()
 
 if(VARNOCK_MUSL STREQUAL "source")
-  set(musl_prefix ${CMAKE_BINARY_DIR}/musl)
-  if(NOT EXISTS ${musl_prefix}/lib/libc.a)
-    build_musl(${musl_prefix})
-  endif()
-  set(VARNOCK_MUSL_INCLUDE ${musl_prefix}/include)
-  set(VARNOCK_MUSL_LIB ${musl_prefix}/lib)
+  build_musl(${CMAKE_BINARY_DIR}/musl-source ${CMAKE_BINARY_DIR}/musl)
+  set(VARNOCK_MUSL_INCLUDE ${CMAKE_BINARY_DIR}/musl/include)
+  set(VARNOCK_MUSL_LIB ${CMAKE_BINARY_DIR}/musl/lib)
 else()
   set(VARNOCK_MUSL_INCLUDE /usr/include/${VARNOCK_MUSL})
   set(VARNOCK_MUSL_LIB /usr/lib/${VARNOCK_MUSL})
