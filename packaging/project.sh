@@ -6,6 +6,6 @@
 top=$(dirname "$0")/..
 case $1 in
   version) sed -n 's/^project(varnock VERSION \([0-9.]*\) .*/\1/p' "$top/CMakeLists.txt" ;;
-  boards) sed -n 's/^ *"name": "\([a-z0-9]*-static\)",$/\1/p' "$top/CMakePresets.json" | awk '!seen[$0]++' ;;
+  boards) grep -o '"name": "[a-z0-9]*-static"' "$top/CMakePresets.json" | cut -d'"' -f4 | awk '!seen[$0]++' ;;
   *) echo "usage: project.sh version|boards" >&2; exit 2 ;;
 esac

@@ -18,7 +18,7 @@ suite() {
 section "host: build and test"
 suite default
 
-section "host: as an ordinary user, in a clone that user owns"
+section "host: as an ordinary user, in a copy that user owns"
 bash tests/as-user.sh
 
 section "host: AddressSanitizer and UndefinedBehaviorSanitizer"
@@ -28,7 +28,7 @@ section "32-bit ARM, armhf: build and test under qemu-arm"
 suite arm
 
 for board in $(sh packaging/project.sh boards); do
-  section "board build $board: the musl tools under the whole suite, in user-mode qemu"
+  section "board build $board: the musl tools under the whole suite (user-mode qemu but on amd64)"
   suite "$board"
 done
 
