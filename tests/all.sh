@@ -28,7 +28,7 @@ section "32-bit ARM, armhf: build and test under qemu-arm"
 suite arm
 
 for board in $(sh packaging/project.sh boards); do
-  section "board build $board: the musl tools under the whole suite (user-mode qemu but on amd64)"
+  section "board build $board: the musl tools under the whole suite (user-mode qemu; amd64 on the host)"
   suite "$board"
 done
 
