@@ -258,10 +258,13 @@ int dumppair(int fd, long long off, long long len, Buffer &buf) {
 }
 
 // What a patch works on. Reads for wildcards go through r, writes through w;
-// end is where a device that cannot grow ends, or -1 (see deviceend).
+// end is where a device that cannot grow ends, or -1 (see deviceend). known is
+// the mask of bytes to write, grown to the longest pattern so far.
 struct Target {
   int r, w;
   long long end;
+  unsigned char *known;
+  std::size_t room;
 };
 
 // Block devices and MTD flash (character major 90) refuse writes past their
@@ -333,39 +336,33 @@ bool pastdevice(const Target &t, long long off, const unsigned char *known, long
   return t.end >= 0 && last >= 0 && off >= t.end - last;
 }
 
-// known: the patch's mask of bytes to write, grown to the longest pattern so far.
-int patchpair(const Target &t, long long off, const char *pattern, unsigned char *&known,
-              std::size_t &room) {
+int patchpair(Target &t, long long off, const char *pattern) {
   long count;
   unsigned char *set;
   unsigned char *data = fromhex(pattern, count, set);
   if (!data) outofmemory();
   if (count <= 0 || off < 0) return exit_done;
-  if (static_cast<std::size_t>(count) > room) {
-    std::free(known);
-    known = static_cast<unsigned char *>(std::malloc(static_cast<std::size_t>(count)));
-    if (!known) outofmemory();
-    room = static_cast<std::size_t>(count);
+  if (static_cast<std::size_t>(count) > t.room) {
+    std::free(t.known);
+    t.known = static_cast<unsigned char *>(std::malloc(static_cast<std::size_t>(count)));
+    if (!t.known) outofmemory();
+    t.room = static_cast<std::size_t>(count);
   }
+  unsigned char *known = t.known;
   fillwild(t.r, off, data, set, known, count);
   if (pastdevice(t, off, known, count)) return exit_trouble;
   return writeknown(t.w, off, data, known, count);
 }
 
-int patchall(const char *path, int r, int argc, char **argv) {
+// False when the path cannot be patched: it cannot be opened for writing, or
+// wildcards could not be read from the file it names.
+bool openpatch(const char *path, int r, Target &t) {
   // No O_CREAT and no O_TRUNC: a patch never makes a file or shortens one.
-  int w = open(path, O_WRONLY | O_NOCTTY);
-  if (w < 0 || !readsame(path, r, w)) return exit_trouble;
-  const Target t{r, w, deviceend(w)};
-  unsigned char *known = nullptr;
-  std::size_t room = 0;
-  int status = exit_done;
-  for (int p = 2; p + 1 < argc; p += 2) {
-    int got = patchpair(t, readnum(argv[p]), argv[p + 1], known, room);
-    if (got != exit_done) status = got;
-  }
-  std::free(known);
-  return status;
+  t.w = open(path, O_WRONLY | O_NOCTTY);
+  t.r = r;
+  if (t.w < 0 || !readsame(path, t.r, t.w)) return false;
+  t.end = deviceend(t.w);
+  return true;
 }
 
 } // namespace
@@ -379,14 +376,20 @@ int main(int argc, char **argv) {
 
   const char *path = argv[1];
   int r = openread(path);
-  if (std::strncmp(path, "mod", 3) == 0) return finish(patchall(path, r, argc, argv));
-  int status = r < 0 ? exit_trouble : exit_done;
+  bool modify = std::strncmp(path, "mod", 3) == 0;
+  Target patch{};
+  if (modify && !openpatch(path, r, patch)) return exit_trouble;
+  // An unreadable file spoils a dump; a patch needs to read only wildcards.
+  int status = r < 0 && !modify ? exit_trouble : exit_done;
   Buffer buf;
   for (int p = 2; p + 1 < argc; p += 2) {
-    int got = dumppair(r, readnum(argv[p]), readnum(argv[p + 1]), buf);
+    long long off = readnum(argv[p]);
+    int got =
+        modify ? patchpair(patch, off, argv[p + 1]) : dumppair(r, off, readnum(argv[p + 1]), buf);
     if (got != exit_done) status = got;
   }
   release(buf);
+  std::free(patch.known);
   return finish(status);
 }
 
