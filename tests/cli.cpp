@@ -12,6 +12,7 @@
 #include <ftw.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -82,6 +83,14 @@ bool emulated() {
   return !launcher().empty();
 }
 
+const char *uncappable() {
+#if defined(__SANITIZE_ADDRESS__)
+  return "the sanitizer's shadow memory needs more address space than any cap";
+#endif
+  if (emulated()) return "user-mode emulation keeps the cap from the program";
+  return "";
+}
+
 Folder::Folder() {
   const char *tmp = std::getenv("TMPDIR");
   std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/varnock-test-XXXXXX";
@@ -139,6 +148,21 @@ void expect_cases(const Files &files, const std::vector<Case> &cases) {
     putfiles(dir, files);
     expect_steps(dir.path, {c});
   }
+}
+
+Tmpfs::Tmpfs(const std::string &at, unsigned long long size) : path(at) {
+  std::string opts = "size=" + std::to_string(size);
+  if (::mkdir(path.c_str(), 0755) != 0 ||
+      ::mount("tmpfs", path.c_str(), "tmpfs", 0, opts.c_str()) != 0) {
+    why = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
+    path.clear();
+  }
+}
+
+Tmpfs::~Tmpfs() {
+  // Lazily: a loop device may still hold a file of it for a moment, and the
+  // folder's removal must not walk into it.
+  if (!path.empty()) ::umount2(path.c_str(), MNT_DETACH);
 }
 
 Loop::Loop(const std::string &file) {

@@ -39,6 +39,16 @@ struct Folder {
   std::string at(const std::string &name) const { return path + "/" + name; }
 };
 
+// A tmpfs of the given size mounted on a new folder at path, unmounted lazily
+// at the end. Needs root; where it cannot be mounted, why says so.
+struct Tmpfs {
+  std::string path, why;
+  Tmpfs(const std::string &at, unsigned long long size);
+  ~Tmpfs();
+  Tmpfs(const Tmpfs &) = delete;
+  Tmpfs &operator=(const Tmpfs &) = delete;
+};
+
 // A loop block device over a file, detached again at the end. Needs root and
 // losetup; where either is missing, dev stays empty and why says so.
 struct Loop {
@@ -58,6 +68,8 @@ void putfiles(const Folder &dir, const Files &files);
 // VARNOCK_TEST_LAUNCHER in the environment override them.
 std::string bindir();
 bool emulated();
+// Why a cap on the child's address space cannot be tested here, or "".
+const char *uncappable();
 
 // argv[0] names the tool ("varnock", "varnock-search" or "varnock-cmp"); the
 // child runs in dir with standard input on /dev/null and is killed after

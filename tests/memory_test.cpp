@@ -6,18 +6,9 @@
 
 namespace {
 
-// Why a cap on the address space cannot be tested here, or "" where it can.
-const char *uncappable() {
-#if defined(__SANITIZE_ADDRESS__)
-  return "the sanitizer's shadow memory needs more address space than any cap";
-#endif
-  if (cli::emulated()) return "user-mode emulation keeps the cap from the program";
-  return "";
-}
-
 // A huge read is the dump's only large need; its pair shows as the offset alone.
 TEST(OutOfMemory, Dump) {
-  if (*uncappable()) GTEST_SKIP() << uncappable();
+  if (*cli::uncappable()) GTEST_SKIP() << cli::uncappable();
   cli::Folder dir;
   cli::put(dir.at("f"), "ABCDEFG");
   const cli::Options capped = {.memory = 256ULL << 20};
@@ -32,7 +23,7 @@ TEST(OutOfMemory, Dump) {
 // arguments of the same size on the stack, but without the case's growth. The
 // margin is less than that growth, so the case must run out.
 TEST(OutOfMemory, GrowingTools) {
-  if (*uncappable()) GTEST_SKIP() << uncappable();
+  if (*cli::uncappable()) GTEST_SKIP() << cli::uncappable();
   // Parsing it takes two buffers of 128 KiB; the twin's heap has room for one.
   const std::string longpattern(128 * 1024 - 1, 'a');
   const std::string pad = "PAD=" + std::string(longpattern.size() - 4, 'x');

@@ -152,6 +152,38 @@ TEST(Patch, PathReplacedBetweenOpens) {
   EXPECT_EQ(cli::get(dir.at("old")), "OLDOLD");
 }
 
+// Status 0 means the bytes reached the medium. A loop device over a sparse
+// file, on a small tmpfs of its own: the kernel's cache takes the patch either
+// way, and writing it back into the file's hole fails where the tmpfs is full.
+TEST(Patch, WriteBackToTheMedium) {
+  struct WriteBack {
+    bool full;
+    int status;
+    std::string back; // the backing file's bytes at the patch afterwards
+  };
+  for (const auto &c : {WriteBack{true, 2, bytes({0, 0, 0})}, WriteBack{false, 0, "abc"}}) {
+    SCOPED_TRACE(c.full ? "full" : "with room left");
+    cli::Folder dir;
+    cli::Tmpfs fs(dir.at("fs"), 2 << 20);
+    if (!fs.why.empty()) GTEST_SKIP() << fs.why;
+    int back = ::open(dir.at("fs/back").c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_EQ(::ftruncate(back, 64 << 20), 0);
+    int fill = ::open(dir.at("fs/fill").c_str(), O_WRONLY | O_CREAT, 0644);
+    static const char block[65536] = {};
+    while (c.full && ::write(fill, block, sizeof block) > 0) {
+    }
+    ::close(fill);
+    cli::Loop loop(dir.at("fs/back"));
+    if (loop.dev.empty()) GTEST_SKIP() << loop.why;
+    cli::putfiles(dir, {{"modloop", "->" + loop.dev}});
+    cli::expect(cli::run({"varnock", "modloop", "40000000", "61 62 63"}, dir.path), "", c.status);
+    char got[3] = {};
+    EXPECT_EQ(::pread(back, got, 3, 40000000), 3);
+    EXPECT_EQ(std::string(got, 3), c.back);
+    ::close(back);
+  }
+}
+
 // One request end to end: patch, then dump the result through a path in dump mode.
 TEST(Patch, PatchThenDump) {
   cli::Folder dir;

@@ -1,6 +1,7 @@
 // varnock: dump and patch bytes of a file (main), search it for hex patterns
 // (search_main), or list where two files differ (varnock_main). One
 // executable; the name it is started under picks the tool.
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -215,18 +217,31 @@ bool reserve(Buffer &b, std::size_t need) {
   return b.bytes != nullptr;
 }
 
+// MTD character devices: raw flash, written straight to the chips.
+bool isflash(const struct stat &st) {
+  return S_ISCHR(st.st_mode) && major(st.st_rdev) == 90;
+}
+
+// Block devices and MTD flash cannot grow, and report a size of 0 to fstat:
+// their end is learned by positioning there. -1 for any other file.
+long long deviceend(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !(S_ISBLK(st.st_mode) || isflash(st))) return -1;
+  return lseek(fd, 0, SEEK_END);
+}
+
 // A huge length must neither crash nor allocate more than the one read can
-// fill: cap it at what read(2) transfers and at what a regular file holds.
+// fill: cap it at what read(2) transfers, and at what a regular file holds or
+// a device has left after the offset (end, or -1 for a file that is not a
+// device).
 // Pseudo files (procfs, debugfs, many sysfs attributes) report a size of 0
 // whatever they hold, so 0 means the size is unknown, not that nothing is there.
-std::size_t readcap(int fd, long long off, long long len) {
+std::size_t readcap(int fd, long long off, long long len, long long end) {
   unsigned long long cap = read_max;
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    unsigned long long left = st.st_size > off ? st.st_size - off : 0;
-    if (left < cap) cap = left;
-  }
-  return static_cast<unsigned long long>(len) < cap ? static_cast<std::size_t>(len) : cap;
+  if (end < 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) end = st.st_size;
+  if (end >= 0) cap = std::min<unsigned long long>(cap, end > off ? end - off : 0);
+  return static_cast<std::size_t>(std::min<unsigned long long>(len, cap));
 }
 
 // Some kernels refuse to position past the end (ext4 past its largest file
@@ -245,38 +260,59 @@ int failpair(long long off) {
   return exit_trouble;
 }
 
-int dumppair(int fd, long long off, long long len, Buffer &buf) {
+// end is the device's end, or -1 (see deviceend).
+int dumppair(int fd, long long off, long long len, long long end, Buffer &buf) {
   if (off < 0 || len < 0) return exit_done;
   if (lseek(fd, off, SEEK_SET) == -1) return pastend(fd, off, errno) ? exit_done : failpair(off);
-  std::size_t want = readcap(fd, off, len);
+  std::size_t want = readcap(fd, off, len, end);
   // One spare byte, so that a length of 0 never asks for no memory at all.
   if (!reserve(buf, want + 1)) return failpair(off);
   ssize_t n = readsome(fd, buf.bytes, want);
   if (n < 0) return failpair(off);
   if (n > 0 && !putline("", off, buf.bytes, static_cast<long>(n))) return exit_trouble;
-  return exit_done;
+  // A device's read that meets a bad sector returns the bytes before it and
+  // no error. The cap stops the read at the device's end, so a short one
+  // ended early: the bytes are shown, but the dump is not whole.
+  return end >= 0 && static_cast<std::size_t>(n) < want ? exit_trouble : exit_done;
 }
 
-// What a patch works on. Reads for wildcards go through r, writes through w;
-// end is where a device that cannot grow ends, or -1 (see deviceend). known is
-// the mask of bytes to write, grown to the longest pattern so far.
+// What a patch works on. Reads for wildcards go through r, writes through w.
+// limit is where writing must stop (see writelimit), or -1. flash is set for
+// MTD flash, and erase for flash whose bits a write can only clear. known is
+// the mask of bytes to write and old the flash's bytes, both grown to the
+// longest pattern so far. wrote says that a write was issued.
 struct Target {
   int r, w;
-  long long end;
-  unsigned char *known;
+  long long limit;
+  bool flash, erase, wrote;
+  unsigned char *known, *old;
   std::size_t room;
 };
 
-// Block devices and MTD flash (character major 90) refuse writes past their
-// size after taking the part of a pattern before it: a half-written header or
-// checksum. Their size is learned so that such a pattern is not begun. Other
-// files keep their own rules: regular files grow, /dev/null takes anything.
-long long deviceend(int w) {
-  struct stat st;
-  if (fstat(w, &st) != 0) return -1;
-  bool mtd = S_ISCHR(st.st_mode) && major(st.st_rdev) == 90;
-  if (!S_ISBLK(st.st_mode) && !mtd) return -1;
-  return lseek(w, 0, SEEK_END);
+// Block devices and MTD flash refuse writes past their end after taking the
+// part of a pattern before it: a half-written header or checksum. So the
+// pattern that would cross it is not begun. Other files keep their own rules:
+// regular files grow, /dev/null takes anything.
+long long writelimit(int w) {
+  return deviceend(w);
+}
+
+// MEMGETINFO's answer, the kernel's struct mtd_info_user: no C library has a
+// header for it.
+struct MtdInfo {
+  std::uint8_t type;
+  std::uint32_t flags, size, erasesize, writesize, oobsize;
+  std::uint64_t padding;
+};
+static_assert(sizeof(MtdInfo) == 32, "the kernel's layout");
+constexpr std::uint32_t mtd_no_erase = 0x1000;
+
+// NAND and NOR flash take only writes that clear bits; RAM and NVRAM behind
+// the same driver take any. Where the driver does not say, it is flash.
+bool needserase(int w) {
+  MtdInfo info{};
+  unsigned long request = _IOR('M', 1, MtdInfo); // an int to musl, unsigned long to glibc
+  return ioctl(w, request, &info) != 0 || !(info.flags & mtd_no_erase);
 }
 
 bool samefile(int a, int b) {
@@ -297,6 +333,18 @@ bool readsame(const char *path, int &r, int w) {
   return r >= 0 && samefile(r, w);
 }
 
+// Room for the mask, and on flash for its bytes, of count positions; false
+// when memory runs out.
+bool makeroom(Target &t, long count) {
+  auto n = static_cast<std::size_t>(count);
+  if (n <= t.room) return true;
+  std::free(t.known);
+  t.known = static_cast<unsigned char *>(std::malloc(t.flash ? 2 * n : n));
+  t.old = t.known && t.flash ? t.known + n : nullptr;
+  t.room = t.known ? n : 0;
+  return t.known != nullptr;
+}
+
 // Fills the wildcard positions from the file. known[i] ends up 1 for each
 // position that holds a byte to write: a wildcard whose byte cannot be read
 // stays 0, since writing a made-up byte there would corrupt the file.
@@ -312,28 +360,46 @@ void fillwild(int r, long long off, unsigned char *data, const unsigned char *se
   }
 }
 
+// The next stretch [i, j) of known positions from i on; false when none is left.
+bool stretch(const unsigned char *known, long count, long &i, long &j) {
+  while (i < count && !known[i]) i++;
+  for (j = i; j < count && known[j];) j++;
+  return i < count;
+}
+
 // One write per stretch of known positions; a fully known pattern is one write.
-int writeknown(int w, long long off, const unsigned char *data, const unsigned char *known,
-               long count) {
-  for (long i = 0; i < count;) {
-    if (!known[i]) {
-      i++;
-      continue;
-    }
-    long j = i;
-    while (j < count && known[j]) j++;
-    if (!seekto(w, off, i) || !writeall(w, data + i, static_cast<std::size_t>(j - i)))
-      return exit_trouble;
-    i = j;
+int writeknown(Target &t, long long off, const unsigned char *data, long count) {
+  for (long i = 0, j = 0; stretch(t.known, count, i, j); i = j) {
+    if (!seekto(t.w, off, i)) return exit_trouble;
+    t.wrote = true;
+    if (!writeall(t.w, data + i, static_cast<std::size_t>(j - i))) return exit_trouble;
   }
   return exit_done;
 }
 
-// True when the last byte to be written lies at or past a device's end.
-bool pastdevice(const Target &t, long long off, const unsigned char *known, long count) {
+// True when the last byte to be written lies at or past the limit.
+bool pastlimit(const Target &t, long long off, long count) {
   long last = count - 1;
-  while (last >= 0 && !known[last]) last--;
-  return t.end >= 0 && last >= 0 && off >= t.end - last;
+  while (last >= 0 && !t.known[last]) last--;
+  return t.limit >= 0 && last >= 0 && off >= t.limit - last;
+}
+
+// Reads each stretch from the flash, one read each. Before the write, the
+// flash must hold every bit that the stretch sets: programming only clears
+// bits, and a page written again without an erase ends as the AND of old and
+// new bytes. After it, the flash must hold the stretch: programming a page
+// that was not erased can spoil its error-correction bytes. A short or failed
+// read fails either check.
+bool flashholds(Target &t, long long off, const unsigned char *data, long count, bool written) {
+  for (long i = 0, j = 0; stretch(t.known, count, i, j); i = j) {
+    auto n = static_cast<std::size_t>(j - i);
+    if (!seekto(t.r, off, i) || readsome(t.r, t.old, n) != static_cast<ssize_t>(n)) return false;
+    for (std::size_t k = 0; k < n; k++) {
+      unsigned char want = data[i + k], has = t.old[k];
+      if (written ? has != want : (want & ~has) != 0) return false;
+    }
+  }
+  return true;
 }
 
 int patchpair(Target &t, long long off, const char *pattern) {
@@ -342,16 +408,15 @@ int patchpair(Target &t, long long off, const char *pattern) {
   unsigned char *data = fromhex(pattern, count, set);
   if (!data) outofmemory();
   if (count <= 0 || off < 0) return exit_done;
-  if (static_cast<std::size_t>(count) > t.room) {
-    std::free(t.known);
-    t.known = static_cast<unsigned char *>(std::malloc(static_cast<std::size_t>(count)));
-    if (!t.known) outofmemory();
-    t.room = static_cast<std::size_t>(count);
-  }
-  unsigned char *known = t.known;
-  fillwild(t.r, off, data, set, known, count);
-  if (pastdevice(t, off, known, count)) return exit_trouble;
-  return writeknown(t.w, off, data, known, count);
+  if (!makeroom(t, count)) outofmemory();
+  fillwild(t.r, off, data, set, t.known, count);
+  if (pastlimit(t, off, count)) return exit_trouble;
+  // Flash is checked where it can be read; a write-only device is just written.
+  bool check = t.flash && t.r >= 0;
+  if (check && t.erase && !flashholds(t, off, data, count, false)) return exit_trouble;
+  int status = writeknown(t, off, data, count);
+  if (check && status == exit_done && !flashholds(t, off, data, count, true)) return exit_trouble;
+  return status;
 }
 
 // False when the path cannot be patched: it cannot be opened for writing, or
@@ -361,8 +426,24 @@ bool openpatch(const char *path, int r, Target &t) {
   t.w = open(path, O_WRONLY | O_NOCTTY);
   t.r = r;
   if (t.w < 0 || !readsame(path, t.r, t.w)) return false;
-  t.end = deviceend(t.w);
+  t.limit = writelimit(t.w);
+  struct stat st;
+  t.flash = fstat(t.w, &st) == 0 && isflash(st);
+  t.erase = t.flash && needserase(t.w);
   return true;
+}
+
+// A status of 0 means the bytes are on the medium. A write-back that fails
+// later is reported only to a sync, and for a raw device that nobody else
+// holds open it is dropped at the last close; so the run syncs once, after
+// its last pair. Pipes, FIFOs, /dev/null, procfs and MTD character devices
+// cannot be synced (EINVAL): their writes went where they go at once.
+int syncpatch(const Target &t) {
+  if (!t.wrote) return exit_done;
+  bool synced = fdatasync(t.w) == 0 || errno == EINVAL;
+  // Not retried on EINTR: Linux releases the descriptor whatever close reports.
+  bool closed = close(t.w) == 0;
+  return synced && closed ? exit_done : exit_trouble;
 }
 
 } // namespace
@@ -381,13 +462,15 @@ int main(int argc, char **argv) {
   if (modify && !openpatch(path, r, patch)) return exit_trouble;
   // An unreadable file spoils a dump; a patch needs to read only wildcards.
   int status = r < 0 && !modify ? exit_trouble : exit_done;
+  long long end = modify ? -1 : deviceend(r);
   Buffer buf;
   for (int p = 2; p + 1 < argc; p += 2) {
     long long off = readnum(argv[p]);
-    int got =
-        modify ? patchpair(patch, off, argv[p + 1]) : dumppair(r, off, readnum(argv[p + 1]), buf);
+    int got = modify ? patchpair(patch, off, argv[p + 1])
+                     : dumppair(r, off, readnum(argv[p + 1]), end, buf);
     if (got != exit_done) status = got;
   }
+  if (modify && syncpatch(patch) != exit_done) status = exit_trouble;
   release(buf);
   std::free(patch.known);
   return finish(status);
