@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Puts each fault of the table below into a scratch copy of the sources, one
-# at a time, builds it and runs the native suite; every fault must make the
-# suite fail. Usage: tests/mutants.sh   (takes a few minutes)
+# at a time, builds it and runs the native suite, or for a row marked "guest"
+# the emulated ARM system's stage (faults only real flash or a bad sector
+# shows); every fault must make its suite fail. Usage: tests/mutants.sh
+# (as root, for the loop devices; takes a quarter of an hour)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# file | text as it stands | the fault put in its place
+# file | text as it stands | the fault put in its place [| guest]
 faults=$(cat <<'TABLE'
 src/tools/varnock.cpp|std::exit(finish(exit_trouble));|std::exit(finish(exit_done));
 src/tools/varnock.cpp|for (long done = 0; done < n; done += slice)|for (long done = 0; done <= n; done += slice)
@@ -19,26 +21,35 @@ src/tools/varnock.cpp|  if (refusal == ESPIPE) return false;\n|
 src/tools/varnock.cpp|return end >= 0 && off >= end;|return off >= end;
 src/tools/varnock.cpp|  if (run.count == 0) return;\n|  if (run.count == 0) return;\n  std::fputs("run", stderr);\n
 src/tools/varnock.cpp|  putline("", off, nullptr, 0);\n  return exit_trouble;|  putline("", off, nullptr, 0);\n  return exit_done;
-src/tools/varnock.cpp|  if (pastdevice(t, off, known, count)) return exit_trouble;\n|
+src/tools/varnock.cpp|  if (pastlimit(t, off, count)) return exit_trouble;\n|
 src/tools/varnock.cpp|  if (r < 0 \|\| samefile(r, w)) return true;|  return true;
+src/tools/varnock.cpp|  if (modify && syncpatch(patch) != exit_done) status = exit_trouble;\n|
+src/tools/varnock.cpp|if (check && t.erase && !flashholds(t, off, data, count, false)) return exit_trouble;||guest
+src/tools/varnock.cpp|return end >= 0 && static_cast<std::size_t>(n) < want ? exit_trouble : exit_done;|return exit_done;|guest
 TABLE
 )
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$scratch"
-suite() {
+native() {
   cmake -S "$scratch" -B "$scratch/build" >/dev/null &&
     cmake --build "$scratch/build" -j2 >/dev/null 2>&1 &&
     ctest --test-dir "$scratch/build" -j2 >/dev/null 2>&1
 }
-# Without a fault the suite must pass, or no verdict below means anything.
-suite || { echo "the suite fails without any fault" >&2; exit 1; }
+guest() {
+  (cd "$scratch" && for preset in armhf-static armel-static; do
+    cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" >/dev/null 2>&1 || exit 1
+  done && bash tests/guest/run.sh build-guest >/dev/null 2>&1)
+}
+# Without a fault each suite must pass, or no verdict below means anything.
+native || { echo "the native suite fails without any fault" >&2; exit 1; }
+guest || { echo "the guest stage fails without any fault" >&2; exit 1; }
 
 missed=0
 while IFS= read -r row; do
   # "\|" stands for a "|" inside a field.
-  IFS=$'\x1f' read -r file from to <<<"$(sed 's/\\|/\x02/g; s/|/\x1f/g; s/\x02/|/g' <<<"$row")"
+  IFS=$'\x1f' read -r file from to where <<<"$(sed 's/\\|/\x02/g; s/|/\x1f/g; s/\x02/|/g' <<<"$row")"
   cp "$file" "$scratch/$file.orig"
   if ! FROM=$from TO=$to perl -0pi -e '
       my ($f, $t) = ($ENV{FROM}, $ENV{TO}); s/\\n/\n/g for $f, $t;
@@ -46,7 +57,7 @@ while IFS= read -r row; do
     echo "does not apply any more: $row" >&2
     exit 1
   fi
-  if suite; then
+  if ${where:-native}; then
     echo "MISSED  $row"
     missed=$((missed + 1))
   else

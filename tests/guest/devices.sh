@@ -29,13 +29,19 @@ rep() { printf "$1%.0s" $(seq "$2"); }
 
 settle() { sync; echo 3 > /proc/sys/vm/drop_caches; }
 
-# The 6 GiB disk and the 16 KiB one, told apart by size in 512-byte sectors.
-for d in vda vdb; do
+# The 6 GiB disk, the 16 KiB one and the 1 MiB FAT one, told apart by size
+# in 512-byte sectors.
+for d in vda vdb vdc; do
   case $(cat /sys/block/$d/size) in
     12582912) big=/dev/$d ;;
     32) small=/dev/$d ;;
+    2048) fat=/dev/$d ;;
   esac
 done
+# A disk with a bad stretch: the first 64 KiB of the big disk, then 64 KiB
+# that fail every read.
+dmtable vnkbad "0 128 linear $big 0" "128 128 error" 2> /tmp/stderr || fail "dmtable: $(cat /tmp/stderr)"
+bad=/dev/dm-0
 
 mkdir -p /tmp/dev
 cd /tmp/dev
@@ -62,13 +68,14 @@ writes() {
 
   # Raw NAND flash through its character device: the driver takes whole pages
   # only, and programming clears bits without setting any: a page must be
-  # erased before it is written again.
+  # erased before it is written again, and a patch that would have to set a
+  # bit is not written.
   run "nand: less than a page is refused" 2 '' $kit/varnock modnand 16 'de ad'
   has "nand: ... and the flash stays as it was" /dev/mtd0 16 ffff
   run "nand: a whole erased page" 0 '' $kit/varnock modnand 512 "$(rep 0f 512)"
   has "nand: ... is written" /dev/mtd0 512 "$(rep 0f 512)"
-  run "nand: the same page again, not erased" 0 '' $kit/varnock modnand 512 "$(rep 3c 512)"
-  has "nand: ... holds the AND of old and new bits" /dev/mtd0 512 "$(rep 0c 512)"
+  run "nand: the same page again, not erased" 2 '' $kit/varnock modnand 512 "$(rep 3c 512)"
+  has "nand: ... keeps its bytes" /dev/mtd0 512 "$(rep 0f 512)"
 
   # A pattern that would run past the end of flash writes nothing at all; one
   # that ends on its last byte is written whole. Partition mtd0 ends at 65536.
@@ -116,6 +123,17 @@ reads() {
     $kit/varnock "$big" 2147483646 4 4294967294 4 5000000000 3
   run "$tag: disk: at and past its end" 0 '6442450943 00\n' \
     $kit/varnock "$big" 6442450943 9 6442450944 1 6442450945 1 17592186040321 1
+  # A device reports a size of 0 to fstat; its end, not a huge length, sizes
+  # the buffer, which a 512 MiB system could not give.
+  run "$tag: disk: a huge length before its end" 0 '6442450940 00 00 00 00\n' \
+    $kit/varnock "$big" 6442450940 99999999999
+  run "$tag: nand: a huge length before its end" 0 '65532 5a 5a 61 5a\n' \
+    $kit/varnock /dev/mtd0 65532 99999999999
+  # A read that meets the bad stretch returns the bytes before it, and no error.
+  run "$tag: dm: a dump across a bad stretch shows what it read, status 2" 2 \
+    '65532 56 4e 4b 35\n' $kit/varnock "$bad" 65532 8
+  run "$tag: dm: a dump wholly before it" 0 '65528 00 00 00 00 56 4e 4b 35\n' \
+    $kit/varnock "$bad" 65528 8
   run "$tag: disk: search a small disk" 0 '3000 56 4e 4b 33\n12000 56 4e 4b 34\n' \
     $kit/varnock-search "$small" '56 4e 4b .'
   run "$tag: disk: compare a small disk with a file" 0 \
@@ -139,9 +157,27 @@ reads() {
   run "$tag: ... and dump it" 0 '0 41 42 78\n' $kit/varnock ./mod$tag 0 9
 }
 
+# The last act, before init cuts the power: two patches, with nothing that
+# syncs after them and the kernel's periodic write-back off, so that only the
+# tool's own sync can bring them to the disks. The host reads the images
+# afterwards. The raw disk is held open by the shell, as a board's disk is
+# while a partition of it is mounted: the tool's close is then not the last
+# one, which would write the device back.
+cut() {
+  echo 0 > /proc/sys/vm/dirty_writeback_centisecs
+  mkdir -p /mnt/boot
+  mount -t vfat "$fat" /mnt/boot || fail "mount the FAT disk"
+  ln -s /mnt/boot/CONFIG.TXT modcfg
+  ln -s "$small" modsmall
+  exec 7< "$small"
+  run "power cut: patch a raw disk held open" 0 '' /kit/armhf/varnock modsmall 8000 'c0 ff ee'
+  run "power cut: patch a file on a FAT disk" 0 '' /kit/armhf/varnock modcfg 10 31
+}
+
 run "no transparent huge pages here" 1 '' test -e /sys/kernel/mm/transparent_hugepage
 writes /kit/armhf
 reads /kit/armhf armhf
 # The ARMv5TE build on this ARMv7 kernel.
 reads /kit/armel armel
+cut
 cd /

@@ -2,13 +2,16 @@
 # Boots Debian's own 32-bit ARM kernel (armmp) under full-system emulation and
 # runs the kit on it: the codec and command-line suites against the armhf
 # board build's musl tools, and the device cases of tests/guest/devices.sh on
-# simulated NAND flash, virtio disks, /dev/mem, procfs and pipes, with the
-# armhf tools and (those that only read) the armel ones. Fails unless the
-# guest reports its end with no failed case, within the time allowed.
+# simulated NAND flash, virtio disks, a device-mapper disk with a bad stretch,
+# /dev/mem, procfs and pipes, with the armhf tools and (those that only read)
+# the armel ones; then a power cut right after two patches. Fails unless the
+# guest reports its end with no failed case, within the time allowed, and
+# the disk images hold both patches after the cut.
 #
 # Needs both ARM board builds (presets armhf-static and armel-static), and from
-# Debian: qemu-system-arm and cpio on the host, and the armhf architecture
-# added to dpkg (.ci/install-deps does all of it). Nothing is installed into
+# Debian: qemu-system-arm, cpio, mtools, dosfstools and the armhf cross
+# compiler on the host, and the armhf architecture added to dpkg
+# (.ci/install-deps does all of it). Nothing is installed into
 # the host: the kernel and busybox packages are only unpacked.
 # Usage: tests/guest/run.sh [work folder]
 set -euo pipefail
@@ -35,10 +38,24 @@ root=$work/root
 mkdir -p "$root"/{bin,proc,sys,dev,tmp,modules,kit/armhf,kit/armel}
 cp "$work/unpacked/bin/busybox" "$root/bin/"
 ln -s busybox "$root/bin/sh"
-for module in virtio_mmio virtio_blk loop nandsim mtd_blkdevs mtdblock; do
-  find "$work/unpacked/lib/modules" -name "$module.ko" -exec cp {} "$root/modules/" \;
-  [ -f "$root/modules/$module.ko" ] || { echo "kernel module $module not found" >&2; exit 1; }
+# Each module goes into /modules/order after the modules it depends on: the
+# package has no modules.dep, but each module names its own (depends=).
+module() {
+  local name=${1//-/_} file dep
+  grep -qx "$name" "$root/modules/order" 2>/dev/null && return
+  file=$(find "$work/unpacked/lib/modules" -name '*.ko' | grep -E "/${name//_/[-_]}\.ko$" | head -n 1)
+  [ -n "$file" ] || { echo "kernel module $name not found" >&2; exit 1; }
+  for dep in $(strings "$file" | sed -n 's/^depends=//p' | tr ',' ' '); do module "$dep"; done
+  cp "$file" "$root/modules/$name.ko"
+  echo "$name" >> "$root/modules/order"
+}
+for name in virtio_mmio virtio_blk loop nandsim mtdblock dm_mod vfat nls_cp437 nls_ascii; do
+  module "$name"
 done
+# The initramfs has no dmsetup: a helper of the kit's own speaks to the
+# device-mapper.
+arm-linux-gnueabihf-g++ -std=c++20 -Wall -Wextra -O2 -static -o "$root/bin/dmtable" \
+  tests/guest/dmtable.cpp
 cp -a "$hf"/varnock{,-search,-cmp} "$hf/tests/cli_tests" "$hf/tests/codec_tests" "$root/kit/armhf/"
 cp -a "$el"/varnock{,-search,-cmp} "$root/kit/armel/"
 cp tests/guest/devices.sh "$root/kit/"
@@ -46,12 +63,17 @@ cp tests/guest/init "$root/init"
 chmod +x "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet) | gzip -1 > "$work/initrd.gz"
 
-# A sparse 6 GiB disk, and a 16 KiB one with marks at 3000 and 12000.
-rm -f "$work/big.img" "$work/small.img"
+# A sparse 6 GiB disk with a mark at 65532, a 16 KiB one with marks at 3000
+# and 12000, and a 1 MiB FAT disk, a board's boot partition, with one file.
+rm -f "$work/big.img" "$work/small.img" "$work/fat.img"
 truncate -s 6G "$work/big.img"
+printf VNK5 | dd of="$work/big.img" bs=1 seek=65532 conv=notrunc status=none
 truncate -s 16K "$work/small.img"
 printf VNK3 | dd of="$work/small.img" bs=1 seek=3000 conv=notrunc status=none
 printf VNK4 | dd of="$work/small.img" bs=1 seek=12000 conv=notrunc status=none
+mkfs.vfat -C "$work/fat.img" 1024 >/dev/null
+printf 'arm_64bit=0\n' > "$work/config.txt"
+mcopy -i "$work/fat.img" "$work/config.txt" ::CONFIG.TXT
 
 log=$work/console.log
 status=0
@@ -62,6 +84,7 @@ timeout 900 qemu-system-arm -M virt -m 512 -nographic -no-reboot -nic none \
   -append "console=ttyAMA0 quiet loglevel=1 panic=-1" \
   -drive if=none,file="$work/big.img",format=raw,id=d0 -device virtio-blk-device,drive=d0 \
   -drive if=none,file="$work/small.img",format=raw,id=d1 -device virtio-blk-device,drive=d1 \
+  -drive if=none,file="$work/fat.img",format=raw,id=d2 -device virtio-blk-device,drive=d2 \
   < /dev/null 2>&1 | tr -d '\r' > "$log" || status=$?
 
 grep '^@@VNK' "$log" | sed 's/^@@VNK //'
@@ -73,6 +96,12 @@ elif ((status != 0)); then why="qemu ended with status $status"
 elif grep -q 'Kernel panic' "$log"; then why="kernel panic"
 elif [ -z "$end" ]; then why="the guest did not report its end"
 elif grep -q '^@@VNK FAIL' "$log" || [[ $end != *" failed=0" ]]; then why="cases failed"
+# The guest's last act was a power cut right after two patches; only the
+# images can tell whether the patches reached them.
+elif [ "$(od -An -tx1 -j 8000 -N 3 "$work/small.img" | tr -d ' ')" != c0ffee ]; then
+  why="the power cut lost the patch of the raw disk"
+elif [ "$(mtype -i "$work/fat.img" ::CONFIG.TXT)" != arm_64bit=1 ]; then
+  why="the power cut lost the patch of the file on the FAT disk"
 fi
 if [ -n "$why" ]; then
   echo "guest stage failed: $why; the console said:" >&2
