@@ -66,6 +66,8 @@ void redirect(int target, const char *path, int flags) {
   if (opts.mode == Stdout::full) redirect(1, "/dev/full", O_WRONLY);
   if (opts.mode == Stdout::closed) ::close(1);
   redirect(2, errp.c_str(), O_WRONLY | O_CREAT | O_TRUNC);
+  struct rlimit fsize = {opts.fsize, opts.fsize};
+  if (opts.fsize && ::setrlimit(RLIMIT_FSIZE, &fsize) != 0) _exit(126);
   struct rlimit cap = {opts.memory, opts.memory};
   if (opts.memory && ::setrlimit(RLIMIT_AS, &cap) != 0) _exit(126);
   ::alarm(opts.timeout);

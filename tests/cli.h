@@ -79,6 +79,7 @@ struct Options {
   unsigned timeout = 60;
   int uid = -1;                  // run as this user when the tests run as root
   unsigned long long memory = 0; // cap on the child's address space, 0 for none
+  unsigned long long fsize = 0;  // the child's file size limit, 0 for none
   std::string env = {};          // one more NAME=value in the child's environment
   std::string bindir = {};       // where the tool is, when not the build folder
 };

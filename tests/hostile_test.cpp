@@ -58,6 +58,7 @@ struct Hostile {
   int status;
   std::string changes; // the one file the run may change, if any
   cli::Stdout mode = cli::Stdout::capture;
+  unsigned long long fsize = 0; // the file size limit, 0 for none
 };
 
 // head followed by n pairs of off and item.
@@ -77,7 +78,8 @@ void expect_hostile(const std::vector<Hostile> &cases) {
     cli::Files fifos;
     for (const auto &a : c.argv)
       if (a.ends_with("fifo")) fifos.push_back({a, "ABAB"});
-    cli::Outcome got = cli::runfed(c.argv, dir.path, fifos, {.mode = c.mode, .timeout = 60});
+    cli::Outcome got =
+        cli::runfed(c.argv, dir.path, fifos, {.mode = c.mode, .timeout = 60, .fsize = c.fsize});
     EXPECT_EQ(got.status, c.status);
     EXPECT_EQ(got.err, "");
     auto after = snapshot(dir);
@@ -120,6 +122,11 @@ TEST(Hostile, UnusualFiles) {
       {{"varnock-cmp", "empty", "file"}, 0, ""},
       {{"varnock-cmp", "fifo", "file"}, 0, ""},
       {{"varnock-cmp", "/dev/null", "file"}, 0, ""},
+      // under a file size limit of 1 KiB: failed writes, never a signal, and
+      // a pattern that would cross the limit is not begun
+      {{"varnock", "modfile", "1023", "61"}, 0, "modfile", S::capture, 1024},
+      {{"varnock", "modfile", "1020", "61 62 63 64 65 66"}, 2, "", S::capture, 1024},
+      {{"varnock", "/dev/zero", "0", "400"}, 2, "", S::capture, 1024},
   };
   expect_hostile(cases);
 }
@@ -151,6 +158,9 @@ TEST(Hostile, NumbersAtTheLimits) {
       {{"varnock", "sparse", "5000000000", max}, 0, ""},
       {{"varnock", "sparse", "0xffffffff", "2", "4294967296", "1"}, 0, ""},
       {{"varnock", "/dev/zero", max, "1"}, 0, ""},
+      // where the offset plus the length would pass the 64-bit range
+      {{"varnock", "empty", over, "8"}, 0, ""},
+      {{"varnock", "/proc/version", "0x7ffffffffffffffe", "8"}, 0, ""},
       {{"varnock", "modfile", max, "61"}, 2, ""},
       {{"varnock", "modfile", over, ". ."}, 0, ""},
       {{"varnock", "modfile", min, "61"}, 0, ""},

@@ -24,6 +24,8 @@ src/tools/varnock.cpp|  putline("", off, nullptr, 0);\n  return exit_trouble;|  
 src/tools/varnock.cpp|  if (pastlimit(t, off, count)) return exit_trouble;\n|
 src/tools/varnock.cpp|  if (r < 0 \|\| samefile(r, w)) return true;|  return true;
 src/tools/varnock.cpp|  if (modify && syncpatch(patch) != exit_done) status = exit_trouble;\n|
+src/tools/varnock.cpp|std::signal(SIGXFSZ, SIG_IGN);|
+src/tools/varnock.cpp|std::min<unsigned long long>(read_max, LLONG_MAX - off)|read_max
 src/tools/varnock.cpp|if (check && t.erase && !flashholds(t, off, data, count, false)) return exit_trouble;||guest
 src/tools/varnock.cpp|return end >= 0 && static_cast<std::size_t>(n) < want ? exit_trouble : exit_done;|return exit_done;|guest
 TABLE

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/types.h>
@@ -231,13 +233,14 @@ long long deviceend(int fd) {
 }
 
 // A huge length must neither crash nor allocate more than the one read can
-// fill: cap it at what read(2) transfers, and at what a regular file holds or
-// a device has left after the offset (end, or -1 for a file that is not a
-// device).
+// fill: cap it at what read(2) transfers, at what a regular file holds or a
+// device has left after the offset (end, or -1 for a file that is not a
+// device), and where the offset plus the length would leave the 64-bit range,
+// which the kernel refuses (EINVAL) instead of reading nothing there.
 // Pseudo files (procfs, debugfs, many sysfs attributes) report a size of 0
 // whatever they hold, so 0 means the size is unknown, not that nothing is there.
 std::size_t readcap(int fd, long long off, long long len, long long end) {
-  unsigned long long cap = read_max;
+  unsigned long long cap = std::min<unsigned long long>(read_max, LLONG_MAX - off);
   struct stat st;
   if (end < 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) end = st.st_size;
   if (end >= 0) cap = std::min<unsigned long long>(cap, end > off ? end - off : 0);
@@ -290,11 +293,17 @@ struct Target {
 };
 
 // Block devices and MTD flash refuse writes past their end after taking the
-// part of a pattern before it: a half-written header or checksum. So the
-// pattern that would cross it is not begun. Other files keep their own rules:
-// regular files grow, /dev/null takes anything.
+// part of a pattern before it: a half-written header or checksum. A regular
+// file does the same at the file size limit (RLIMIT_FSIZE). So the pattern
+// that would cross either is not begun. Other files keep their own rules:
+// /dev/null takes anything.
 long long writelimit(int w) {
-  return deviceend(w);
+  long long end = deviceend(w);
+  struct stat st;
+  struct rlimit lim;
+  if (end >= 0 || fstat(w, &st) != 0 || !S_ISREG(st.st_mode)) return end;
+  if (getrlimit(RLIMIT_FSIZE, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return -1;
+  return lim.rlim_cur > LLONG_MAX ? -1 : static_cast<long long>(lim.rlim_cur);
 }
 
 // MEMGETINFO's answer, the kernel's struct mtd_info_user: no C library has a
@@ -450,6 +459,8 @@ int syncpatch(const Target &t) {
 
 int main(int argc, char **argv) {
   keepstd();
+  // Past the file size limit a write must fail (EFBIG), not end the tool.
+  std::signal(SIGXFSZ, SIG_IGN);
   const char *name = argc > 0 && argv[0] ? lastpart(argv[0]) : "";
   if (std::strcmp(name, "varnock-search") == 0) return search_main(argc, argv);
   if (std::strcmp(name, "varnock-cmp") == 0) return varnock_main(argc, argv);
