@@ -16,7 +16,8 @@ endfunction()
 
 # Where Debian has no musl for the processor, musl is built from Debian's own
 # source package, fetched and built once per build folder (about a minute).
-# VARNOCK_MUSL_SOURCE is the unpacked source, beside its .dsc.
+# VARNOCK_MUSL_SOURCE is the unpacked source, beside its .dsc. Its own
+# warnings (-w) are not the kit's to mend, and would only bury the kit's.
 function(build_musl work prefix)
   file(GLOB source LIST_DIRECTORIES true ${work}/musl-[0-9]*)
   if(NOT source)
@@ -31,7 +32,7 @@ function(build_musl work prefix)
   endif()
   message(STATUS "Building musl from ${source} for ${VARNOCK_TRIPLET}")
   execute_process(
-    COMMAND ${CMAKE_COMMAND} -E env "CFLAGS=-Os ${VARNOCK_MUSL_CFLAGS}"
+    COMMAND ${CMAKE_COMMAND} -E env "CFLAGS=-Os -w ${VARNOCK_MUSL_CFLAGS}"
       ./configure --target=${VARNOCK_TRIPLET} CROSS_COMPILE=${VARNOCK_TRIPLET}-
       --prefix=${prefix} --disable-shared
     WORKING_DIRECTORY ${source} OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes every package the kit ships, into one folder (dist/ by default): the
-# amd64, armhf and armel Debian packages, a static tarball for each board
+# amd64, armhf, armel and arm64 Debian packages, a static tarball for each board
 # processor (every preset NAME-static), the source tarball of the commit they
 # are built from, and SHA256SUMS. Usage: packaging/build.sh [folder]
 set -euo pipefail
@@ -10,7 +10,7 @@ rm -rf "$out"
 mkdir -p "$out"
 
 boards=$(sh packaging/project.sh boards)
-for preset in release arm armel $boards; do
+for preset in release arm armel arm64 $boards; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   build=build-$preset

@@ -61,6 +61,7 @@ deb() {
   case $arch in
     armhf) runner="qemu-arm -L /usr/arm-linux-gnueabihf" ;;
     armel) runner="qemu-arm -cpu arm926 -L /usr/arm-linux-gnueabi" ;;
+    arm64) runner="qemu-aarch64 -L /usr/aarch64-linux-gnu" ;;
     *) runner= ;;
   esac
   [ "$(dpkg-deb -f "$pkg" Version)" = "$version" ] || complain "$name: not version $version"
