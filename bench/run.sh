@@ -8,7 +8,11 @@ cd "$(dirname "$0")/.."
 
 quick=0
 [ "${1:-}" = --quick ] && quick=1
-if ((quick)); then mib=1 dumpmib=4 cmpmib=1 runs=1 gbtime=0.01; else mib=8 dumpmib=64 cmpmib=4 runs=7 gbtime=0.5; fi
+if ((quick)); then
+  mib=1 dumpmib=4 cmpmib=1 runs=1 syncruns=3 gbtime=0.01
+else
+  mib=8 dumpmib=64 cmpmib=4 runs=7 syncruns=101 gbtime=0.5
+fi
 
 cmake --preset bench >/dev/null
 cmake --build --preset bench >/dev/null
@@ -77,6 +81,10 @@ if command -v od >/dev/null; then
   read -r tool base < <(best2 dump odx)
   row "4 dump: od -An -tx1 -v time / varnock time" "$tool" "$base" "$(ratio "$base" "$tool")" "(for reference)"
 fi
+# What one read request per byte costs against a tool that reads in blocks.
+cmpl() { cmp -l "$work/a" "$work/modb" || true; }
+read -r tool base < <(best2 compare cmpl)
+row "10 compare, few differences / cmp -l" "$tool" "$base" "$(ratio "$tool" "$base")" "(for reference)"
 
 echo
 echo "musl board build (amd64-static) against the glibc release build, same data"
@@ -95,6 +103,47 @@ measure "6 dump of ${dumpmib} MiB" varnock "$work/dump" 0 $((dumpmib << 20))
 measure "7 search, few hits" varnock-search "$work/a" 'de ad be ef 01 02'
 measure "8 search '.', a line per byte" varnock-search "$work/a" '.'
 measure "9 compare ${cmpmib} MiB, every byte differs" varnock-cmp "$work/c" "$work/cflip"
+
+echo
+echo "11 the patch's sync: three bytes written with dd, without and with"
+echo "   conv=fdatasync (the pair differs in the sync alone), and one patch by"
+echo "   varnock; median wall time in ms of $syncruns runs each, alternating"
+# Medians, in ms, of the named commands run in turn.
+medians() {
+  local r c t0 t1
+  declare -A times
+  for ((r = 0; r < syncruns; r++)); do
+    for c in "$@"; do
+      t0=$(now); "$c" >/dev/null; t1=$(now)
+      times[$c]+="$((t1 - t0)) "
+    done
+  done
+  for c in "$@"; do
+    tr ' ' '\n' <<<"${times[$c]}" | grep . | sort -n |
+      awk '{ v[NR] = $1 } END { printf " %8.3f", (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) / 1e6 }'
+  done
+  echo
+}
+printf abc > "$work/abc"
+target=
+ddplain() { dd if="$work/abc" of="$target" bs=3 seek=1000 oflag=seek_bytes conv=notrunc status=none; }
+ddsync() { dd if="$work/abc" of="$target" bs=3 seek=1000 oflag=seek_bytes conv=notrunc,fdatasync status=none; }
+kitpatch() { "$bin/varnock" "$work/modtarget" 1000 '61 62 63'; }
+printf '  %-34s %8s %8s %8s\n' "file" "dd" "dd sync" "varnock"
+head -c $((1 << 20)) /dev/urandom > "$work/target"
+target=$work/target
+ln -sf "$target" "$work/modtarget"
+printf '  %-34s' "regular file (1 MiB, $(df --output=fstype "$work" | tail -n 1))"
+medians ddplain ddsync kitpatch
+if loopdev=$(losetup -f --show "$work/target" 2>/dev/null); then
+  target=$loopdev
+  ln -sf "$target" "$work/modtarget"
+  printf '  %-34s' "loop device over that file"
+  medians ddplain ddsync kitpatch
+  losetup -d "$loopdev"
+else
+  echo "  loop device: skipped (losetup needs root)"
+fi
 
 echo
 echo "5 codec throughput (Google Benchmark; bytes of input per second; tohex target >= 1 GB/s)"
