@@ -158,13 +158,15 @@ reads() {
 }
 
 # The last act, before init cuts the power: two patches, with nothing that
-# syncs after them and the kernel's periodic write-back off, so that only the
-# tool's own sync can bring them to the disks. The host reads the images
-# afterwards. The raw disk is held open by the shell, as a board's disk is
-# while a partition of it is mounted: the tool's close is then not the last
-# one, which would write the device back.
+# syncs after them and the kernel's periodic write-back an hour away, so that
+# only the tool's own sync can bring them to the disks. The host reads the
+# images afterwards. (With an interval of 0, "off", this kernel wrote the raw
+# disk back at once all the same, and the cut proved nothing for it.) The raw
+# disk is held open by the shell, as a board's disk is while a partition of
+# it is mounted: the tool's close is then not the last one, which would write
+# the device back.
 cut() {
-  echo 0 > /proc/sys/vm/dirty_writeback_centisecs
+  echo 360000 > /proc/sys/vm/dirty_writeback_centisecs
   mkdir -p /mnt/boot
   mount -t vfat "$fat" /mnt/boot || fail "mount the FAT disk"
   ln -s /mnt/boot/CONFIG.TXT modcfg
