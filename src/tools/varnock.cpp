@@ -224,11 +224,18 @@ bool isflash(const struct stat &st) {
   return S_ISCHR(st.st_mode) && major(st.st_rdev) == 90;
 }
 
+// What kind of file fd is: what fstat tells, or no kind at all (all zero)
+// where it cannot tell.
+struct stat kindof(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) st = {};
+  return st;
+}
+
 // Block devices and MTD flash cannot grow, and report a size of 0 to fstat:
 // their end is learned by positioning there. -1 for any other file.
-long long deviceend(int fd) {
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !(S_ISBLK(st.st_mode) || isflash(st))) return -1;
+long long deviceend(int fd, const struct stat &st) {
+  if (!S_ISBLK(st.st_mode) && !isflash(st)) return -1;
   return lseek(fd, 0, SEEK_END);
 }
 
@@ -282,13 +289,13 @@ int dumppair(int fd, long long off, long long len, long long end, Buffer &buf) {
 // What a patch works on. Reads for wildcards go through r, writes through w.
 // limit is where writing must stop (see writelimit), or -1. flash is set for
 // MTD flash, and erase for flash whose bits a write can only clear. known is
-// the mask of bytes to write and old the flash's bytes, both grown to the
-// longest pattern so far. wrote says that a write was issued.
+// the mask of bytes to write, grown to room, the longest pattern so far; on
+// flash the flash's bytes follow it. wrote says that a write was issued.
 struct Target {
   int r, w;
   long long limit;
   bool flash, erase, wrote;
-  unsigned char *known, *old;
+  unsigned char *known;
   std::size_t room;
 };
 
@@ -297,11 +304,9 @@ struct Target {
 // file does the same at the file size limit (RLIMIT_FSIZE). So the pattern
 // that would cross either is not begun. Other files keep their own rules:
 // /dev/null takes anything.
-long long writelimit(int w) {
-  long long end = deviceend(w);
-  struct stat st;
+long long writelimit(int w, const struct stat &st) {
   struct rlimit lim;
-  if (end >= 0 || fstat(w, &st) != 0 || !S_ISREG(st.st_mode)) return end;
+  if (!S_ISREG(st.st_mode)) return deviceend(w, st);
   if (getrlimit(RLIMIT_FSIZE, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return -1;
   return lim.rlim_cur > LLONG_MAX ? -1 : static_cast<long long>(lim.rlim_cur);
 }
@@ -349,7 +354,6 @@ bool makeroom(Target &t, long count) {
   if (n <= t.room) return true;
   std::free(t.known);
   t.known = static_cast<unsigned char *>(std::malloc(t.flash ? 2 * n : n));
-  t.old = t.known && t.flash ? t.known + n : nullptr;
   t.room = t.known ? n : 0;
   return t.known != nullptr;
 }
@@ -400,11 +404,12 @@ bool pastlimit(const Target &t, long long off, long count) {
 // that was not erased can spoil its error-correction bytes. A short or failed
 // read fails either check.
 bool flashholds(Target &t, long long off, const unsigned char *data, long count, bool written) {
+  unsigned char *old = t.known + t.room;
   for (long i = 0, j = 0; stretch(t.known, count, i, j); i = j) {
     auto n = static_cast<std::size_t>(j - i);
-    if (!seekto(t.r, off, i) || readsome(t.r, t.old, n) != static_cast<ssize_t>(n)) return false;
+    if (!seekto(t.r, off, i) || readsome(t.r, old, n) != static_cast<ssize_t>(n)) return false;
     for (std::size_t k = 0; k < n; k++) {
-      unsigned char want = data[i + k], has = t.old[k];
+      unsigned char want = data[i + k], has = old[k];
       if (written ? has != want : (want & ~has) != 0) return false;
     }
   }
@@ -435,9 +440,9 @@ bool openpatch(const char *path, int r, Target &t) {
   t.w = open(path, O_WRONLY | O_NOCTTY);
   t.r = r;
   if (t.w < 0 || !readsame(path, t.r, t.w)) return false;
-  t.limit = writelimit(t.w);
-  struct stat st;
-  t.flash = fstat(t.w, &st) == 0 && isflash(st);
+  struct stat st = kindof(t.w);
+  t.limit = writelimit(t.w, st);
+  t.flash = isflash(st);
   t.erase = t.flash && needserase(t.w);
   return true;
 }
@@ -473,7 +478,7 @@ int main(int argc, char **argv) {
   if (modify && !openpatch(path, r, patch)) return exit_trouble;
   // An unreadable file spoils a dump; a patch needs to read only wildcards.
   int status = r < 0 && !modify ? exit_trouble : exit_done;
-  long long end = modify ? -1 : deviceend(r);
+  long long end = modify ? -1 : deviceend(r, kindof(r));
   Buffer buf;
   for (int p = 2; p + 1 < argc; p += 2) {
     long long off = readnum(argv[p]);

@@ -26,22 +26,22 @@ void start(Request &req, const char *name) {
   std::snprintf(req.head.name, sizeof req.head.name, "%s", name);
 }
 
-// Appends one target after the header: its spec, then its arguments, the next
-// spec starting on an 8-byte boundary.
+// Appends one target after the header: its fixed part, then its arguments,
+// the next target starting on an 8-byte boundary.
 bool addtarget(Request &req, unsigned &at, const char *line) {
-  auto *spec = reinterpret_cast<dm_target_spec *>(req.bytes + at);
+  auto *target = reinterpret_cast<dm_target_spec *>(req.bytes + at);
   unsigned long long first, length;
   int used = 0;
-  if (std::sscanf(line, "%llu %llu %15s %n", &first, &length, spec->target_type, &used) < 3)
+  if (std::sscanf(line, "%llu %llu %15s %n", &first, &length, target->target_type, &used) < 3)
     return false;
-  spec->sector_start = first;
-  spec->length = length;
-  char *args = reinterpret_cast<char *>(spec + 1);
-  std::size_t room = sizeof req - at - sizeof *spec;
+  target->sector_start = first;
+  target->length = length;
+  char *args = reinterpret_cast<char *>(target + 1);
+  std::size_t room = sizeof req - at - sizeof *target;
   if (std::strlen(line + used) + 1 > room) return false;
   std::strcpy(args, line + used);
-  unsigned next = (sizeof *spec + std::strlen(args) + 1 + 7) & ~7u;
-  spec->next = next;
+  unsigned next = (sizeof *target + std::strlen(args) + 1 + 7) & ~7u;
+  target->next = next;
   at += next;
   req.head.target_count++;
   return true;
