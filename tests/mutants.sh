@@ -16,18 +16,18 @@ src/tools/varnock.cpp|if (v > (limit - d) / base)|if (v > limit / base)
 src/tools/varnock.cpp|if (need <= b.room) return true;|if (b.bytes) return true;
 src/tools/varnock.cpp|if (!data) outofmemory();\n  if (count <= 0 \|\| off < 0)|if (!data \|\| count == 0) outofmemory();\n  if (count <= 0 \|\| off < 0)
 src/tools/varnock.cpp|return c == ' ' \|\| (c >= '\t' && c <= '\r');|return c == ' ' \|\| (c >= '\t' && c < '\r');
-src/tools/varnock.cpp|S_ISREG(st.st_mode) && st.st_size > 0|S_ISREG(st.st_mode)
+src/tools/files.cpp|S_ISREG(kind.st.st_mode) && kind.st.st_size > 0|S_ISREG(kind.st.st_mode)
 src/tools/varnock.cpp|  if (refusal == ESPIPE) return false;\n|
 src/tools/varnock.cpp|return end >= 0 && off >= end;|return off >= end;
 src/tools/varnock.cpp|  if (run.count == 0) return;\n|  if (run.count == 0) return;\n  std::fputs("run", stderr);\n
 src/tools/varnock.cpp|  putline("", off, nullptr, 0);\n  return exit_trouble;|  putline("", off, nullptr, 0);\n  return exit_done;
-src/tools/varnock.cpp|  if (pastlimit(t, off, count)) return exit_trouble;\n|
-src/tools/varnock.cpp|  if (r < 0 \|\| samefile(r, w)) return true;|  return true;
+src/tools/files.cpp|  if (t.limit >= 0 && off >= t.limit - (j - 1)) return exit_trouble;\n|
+src/tools/files.cpp|  if (t.r < 0 \|\| samefile(t.r, t.kind.st)) return true;|  return true;
 src/tools/varnock.cpp|  if (modify && syncpatch(patch) != exit_done) status = exit_trouble;\n|
 src/tools/varnock.cpp|std::signal(SIGXFSZ, SIG_IGN);|
-src/tools/varnock.cpp|std::min<unsigned long long>(read_max, LLONG_MAX - off)|read_max
-src/tools/varnock.cpp|if (check && t.erase && !flashholds(t, off, data, count, false)) return exit_trouble;||guest
-src/tools/varnock.cpp|return end >= 0 && static_cast<std::size_t>(n) < want ? exit_trouble : exit_done;|return exit_done;|guest
+src/tools/files.cpp|std::min<unsigned long long>(read_max, LLONG_MAX - off)|read_max
+src/tools/files.cpp|  if (t.erase && !flashholds(t, off, data, count, false)) return exit_trouble;\n||guest
+src/tools/files.cpp|return kind.end >= 0 && static_cast<std::size_t>(got) < want;|return false;|guest
 TABLE
 )
 

@@ -1,0 +1,248 @@
+#include "files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+int openread(const char *path) {
+  return open(path, O_RDONLY | O_NOCTTY);
+}
+
+ssize_t readsome(int fd, void *buf, std::size_t n) {
+  ssize_t r;
+  do r = read(fd, buf, n);
+  while (r < 0 && errno == EINTR);
+  return r;
+}
+
+bool seekto(int fd, long long base, long delta) {
+  if (base < 0 || delta > LLONG_MAX - base) return false;
+  off_t at = base + delta;
+  // Some devices accept any position and report another; only -1 is refusal.
+  return lseek(fd, at, SEEK_SET) != -1;
+}
+
+namespace {
+
+bool writeall(int fd, const unsigned char *p, std::size_t n) {
+  while (n > 0) {
+    ssize_t w = write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+// MTD character devices: raw flash, written straight to the chips.
+bool isflash(const struct stat &st) {
+  return S_ISCHR(st.st_mode) && major(st.st_rdev) == 90;
+}
+
+// The most one read(2) transfers on Linux; asking for more only wastes memory.
+constexpr unsigned long long read_max = 0x7ffff000;
+
+} // namespace
+
+bool learnkind(int fd, Kind &kind) {
+  kind = Kind{};
+  kind.end = -1;
+  if (fstat(fd, &kind.st) != 0) {
+    kind.st = {};
+    return false;
+  }
+  if (!S_ISBLK(kind.st.st_mode) && !isflash(kind.st)) return true;
+  // Devices cannot grow and report a size of 0: their end is learned by
+  // positioning there.
+  kind.end = lseek(fd, 0, SEEK_END);
+  return kind.end >= 0;
+}
+
+// A huge length must neither crash nor allocate more than the one read can
+// fill: cap it at what read(2) transfers, at what a regular file holds or a
+// device has left after the offset, and where the offset plus the length
+// would leave the 64-bit range, which the kernel refuses (EINVAL) instead of
+// reading nothing there. Pseudo files (procfs, debugfs, many sysfs
+// attributes) report a size of 0 whatever they hold, so 0 means the size is
+// unknown, not that nothing is there.
+std::size_t readcap(const Kind &kind, long long off, long long len) {
+  unsigned long long cap = std::min<unsigned long long>(read_max, LLONG_MAX - off);
+  long long end = kind.end;
+  if (end < 0 && S_ISREG(kind.st.st_mode) && kind.st.st_size > 0) end = kind.st.st_size;
+  if (end >= 0) cap = std::min<unsigned long long>(cap, end > off ? end - off : 0);
+  return static_cast<std::size_t>(std::min<unsigned long long>(len, cap));
+}
+
+// A device's read that meets a bad sector returns the bytes before it and no
+// error. The cap stops the read at the device's end, so a short one ended
+// early.
+bool cutshort(const Kind &kind, std::size_t want, ssize_t got) {
+  return kind.end >= 0 && static_cast<std::size_t>(got) < want;
+}
+
+// ---- patches ----
+
+namespace {
+
+bool samefile(int fd, const struct stat &other) {
+  struct stat st;
+  return fstat(fd, &st) == 0 && st.st_dev == other.st_dev && st.st_ino == other.st_ino;
+}
+
+// Opens the path for reading once more; -1 unless it names the file written.
+int reread(const Target &t) {
+  int r = openread(t.path);
+  if (r >= 0 && !samefile(r, t.kind.st)) {
+    close(r);
+    return -1;
+  }
+  return r;
+}
+
+// Wildcard bytes must come from the file being written. Between the two opens
+// the path may have come to name another file (a link switched, a file renamed
+// over it), and on an overlay the write open may copy the file up, leaving r
+// on the lower copy: so ask the path once more. False when r still names
+// another file; a file that could not be opened for reading is left alone.
+bool readsame(Target &t) {
+  if (t.r < 0 || samefile(t.r, t.kind.st)) return true;
+  close(t.r);
+  t.r = reread(t);
+  return t.r >= 0;
+}
+
+// Block devices and MTD flash refuse writes past their end after taking the part of a pattern
+// before it: a half-written header or checksum. A regular file does the same
+// at the file size limit (RLIMIT_FSIZE). So the pattern that would cross
+// either is not begun. Other files keep their own rules: /dev/null takes
+// anything.
+void writelimit(Target &t) {
+  t.limit = t.kind.end;
+  struct rlimit lim;
+  if (!S_ISREG(t.kind.st.st_mode) || getrlimit(RLIMIT_FSIZE, &lim) != 0) return;
+  if (lim.rlim_cur != RLIM_INFINITY && lim.rlim_cur <= LLONG_MAX) t.limit = lim.rlim_cur;
+}
+
+// MEMGETINFO's answer, the kernel's struct mtd_info_user: no C library has a
+// header for it.
+struct MtdInfo {
+  std::uint8_t type;
+  std::uint32_t flags, size, erasesize, writesize, oobsize;
+  std::uint64_t padding;
+};
+static_assert(sizeof(MtdInfo) == 32, "the kernel's layout");
+constexpr std::uint32_t mtd_no_erase = 0x1000;
+
+// NAND and NOR flash take only writes that clear bits; RAM and NVRAM behind
+// the same driver take any. Where the driver does not say, it is flash.
+bool needserase(int w) {
+  MtdInfo info{};
+  unsigned long request = _IOR('M', 1, MtdInfo); // an int to musl, unsigned long to glibc
+  return ioctl(w, request, &info) != 0 || !(info.flags & mtd_no_erase);
+}
+
+} // namespace
+
+bool openpatch(const char *path, int r, Target &t) {
+  t.path = path;
+  t.r = r;
+  // No O_CREAT and no O_TRUNC: a patch never makes a file or shortens one.
+  t.w = open(path, O_WRONLY | O_NOCTTY);
+  // What fstat cannot tell is no kind at all, and a device whose end cannot
+  // be learned has none to respect.
+  if (t.w < 0) return false;
+  learnkind(t.w, t.kind);
+  if (!readsame(t)) return false;
+  writelimit(t);
+  t.erase = isflash(t.kind.st) && needserase(t.w);
+  return true;
+}
+
+bool makeroom(Target &t, long count) {
+  auto n = static_cast<std::size_t>(count);
+  if (n <= t.room) return true;
+  std::free(t.known);
+  t.known = static_cast<unsigned char *>(std::malloc(isflash(t.kind.st) ? 2 * n : n));
+  t.room = t.known ? n : 0;
+  return t.known != nullptr;
+}
+
+namespace {
+
+// The next stretch [i, j) of known positions from i on; false when none is left.
+bool stretch(const unsigned char *known, long count, long &i, long &j) {
+  while (i < count && !known[i]) i++;
+  for (j = i; j < count && known[j];) j++;
+  return i < count;
+}
+
+// One write per stretch of known positions; a fully known pattern is one write.
+int writeknown(Target &t, long long off, const unsigned char *data, long count) {
+  for (long i = 0, j = 0; stretch(t.known, count, i, j); i = j) {
+    if (!seekto(t.w, off, i)) return exit_trouble;
+    t.wrote = true;
+    if (!writeall(t.w, data + i, static_cast<std::size_t>(j - i))) return exit_trouble;
+  }
+  return exit_done;
+}
+
+// Reads each stretch from the flash, one read each. Before the write, the
+// flash must hold every bit that the stretch sets: programming only clears
+// bits, and a page written again without an erase ends as the AND of old and
+// new bytes. After it, the flash must hold the stretch: programming a page
+// that was not erased can spoil its error-correction bytes. A short or failed
+// read fails either check.
+bool flashholds(Target &t, long long off, const unsigned char *data, long count, bool written) {
+  unsigned char *old = t.known + t.room;
+  for (long i = 0, j = 0; stretch(t.known, count, i, j); i = j) {
+    auto n = static_cast<std::size_t>(j - i);
+    if (!seekto(t.r, off, i) || readsome(t.r, old, n) != static_cast<ssize_t>(n)) return false;
+    for (std::size_t k = 0; k < n; k++) {
+      unsigned char want = data[i + k], has = old[k];
+      if (written ? has != want : (want & ~has) != 0) return false;
+    }
+  }
+  return true;
+}
+
+// Flash is checked where it can be read; a write-only device is just written.
+int writeflash(Target &t, long long off, const unsigned char *data, long count) {
+  if (t.r < 0) return writeknown(t, off, data, count);
+  if (t.erase && !flashholds(t, off, data, count, false)) return exit_trouble;
+  int status = writeknown(t, off, data, count);
+  if (status == exit_done && !flashholds(t, off, data, count, true)) return exit_trouble;
+  return status;
+}
+
+} // namespace
+
+int writepattern(Target &t, long long off, const unsigned char *data, long count) {
+  long i = 0, j = count; // from the first known byte to the last
+  while (i < j && !t.known[i]) i++;
+  while (j > i && !t.known[j - 1]) j--;
+  if (i == j) return exit_done;
+  if (t.limit >= 0 && off >= t.limit - (j - 1)) return exit_trouble;
+  if (isflash(t.kind.st)) return writeflash(t, off, data, count);
+  return writeknown(t, off, data, count);
+}
+
+// A status of 0 means the bytes are on the medium. A write-back that fails
+// later is reported only to a sync, and for a raw device that nobody else
+// holds open it is dropped at the last close; so the run syncs once, after
+// its last pair. Pipes, FIFOs, /dev/null, procfs and MTD character devices
+// cannot be synced (EINVAL): their writes went where they go at once.
+int syncpatch(const Target &t) {
+  if (!t.wrote) return exit_done;
+  bool synced = fdatasync(t.w) == 0 || errno == EINVAL;
+  // Not retried on EINTR: Linux releases the descriptor whatever close reports.
+  bool closed = close(t.w) == 0;
+  return synced && closed ? exit_done : exit_trouble;
+}

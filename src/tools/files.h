@@ -1,0 +1,61 @@
+// What the tools know of the files they work on: reading raw descriptors,
+// what kind of file a descriptor is (regular file, block device, MTD flash)
+// and where it ends, and how each kind takes a patch whole or not
+// at all.
+#pragma once
+
+#include <cstddef>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+// Scripts read the outcome from the exit status alone: nothing goes to
+// standard error.
+constexpr int exit_done = 0;
+constexpr int exit_trouble = 2;
+
+int openread(const char *path);
+// read(2), retried when a signal interrupts it.
+ssize_t readsome(int fd, void *buf, std::size_t n);
+// Positions fd at base + delta; false when that is out of range or the
+// descriptor refuses, so that nothing is read or written at the old place.
+bool seekto(int fd, long long base, long delta);
+
+// What a file is, learned once per run.
+struct Kind {
+  struct stat st; // all zero where fstat could not tell
+  long long end;  // where a block device or MTD flash ends; -1 for other files
+};
+// False when fstat fails, or when a device's end cannot be learned.
+bool learnkind(int fd, Kind &kind);
+
+// How many bytes one read at off should ask for, for a dump of len bytes.
+std::size_t readcap(const Kind &kind, long long off, long long len);
+// Whether a read of want bytes that returned got stopped before the data did.
+bool cutshort(const Kind &kind, std::size_t want, ssize_t got);
+
+// What a patch works on. Reads for wildcards, and of what a write covers,
+// go through r; writes go through w, whose kind is kind; path opens r again
+// where it names another file. limit is where writing must stop, or -1. erase is
+// set for flash whose bits a write can only clear. known is the mask of bytes
+// to write, grown to room, the longest pattern so far; on flash the flash's
+// bytes follow it. wrote says that a write was issued.
+struct Target {
+  const char *path;
+  int r, w;
+  Kind kind;
+  long long limit;
+  bool erase, wrote;
+  unsigned char *known;
+  std::size_t room;
+};
+
+// False when the path cannot be patched: it cannot be opened for writing, or
+// wildcards could not be read from the file it names.
+bool openpatch(const char *path, int r, Target &t);
+// Room for a pattern of count positions; false when memory runs out.
+bool makeroom(Target &t, long count);
+// Writes the known bytes of a pattern of count positions at off, whole or not
+// at all where the kind of file allows.
+int writepattern(Target &t, long long off, const unsigned char *data, long count);
+// Ends a patch: its bytes on the medium, or trouble.
+int syncpatch(const Target &t);
