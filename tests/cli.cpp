@@ -53,6 +53,19 @@ void redirect(int target, const char *path, int flags) {
   // Everything that allocates comes before the cap on the address space: the
   // test program itself is already larger than the caps that tests choose.
   std::vector<std::string> words = launcher();
+  if (!opts.strace.empty()) {
+    words.insert(words.end(), {"strace", "-f", "-qq", "-o", "/dev/null"});
+    // LeakSanitizer cannot run under ptrace, and ends the tool when it tries.
+    ::putenv(const_cast<char *>("LSAN_OPTIONS=detect_leaks=0"));
+  }
+  for (const auto &arg : opts.strace) {
+    // strace says on standard error when it resolves a path that -P names:
+    // hand it the resolved path, as seen from the child's folder.
+    std::string path = arg[0] == '/' ? arg : dir + "/" + arg;
+    char *real = words.back() == "-P" ? ::realpath(path.c_str(), nullptr) : nullptr;
+    words.push_back(real ? real : arg);
+    std::free(real);
+  }
   words.push_back((opts.bindir.empty() ? bindir() : opts.bindir) + "/" + argv[0]);
   words.insert(words.end(), argv.begin() + 1, argv.end());
   std::vector<char *> ptrs;
@@ -71,7 +84,7 @@ void redirect(int target, const char *path, int flags) {
   struct rlimit cap = {opts.memory, opts.memory};
   if (opts.memory && ::setrlimit(RLIMIT_AS, &cap) != 0) _exit(126);
   ::alarm(opts.timeout);
-  ::execv(ptrs[0], ptrs.data());
+  ::execvp(ptrs[0], ptrs.data());
   _exit(127);
 }
 
@@ -90,6 +103,12 @@ const char *uncappable() {
   return "the sanitizer's shadow memory needs more address space than any cap";
 #endif
   if (emulated()) return "user-mode emulation keeps the cap from the program";
+  return "";
+}
+
+const char *unstraceable() {
+  if (emulated()) return "under user-mode emulation the tool's calls are the emulator's own";
+  if (std::system("strace -V >/dev/null 2>&1") != 0) return "strace is not installed";
   return "";
 }
 
@@ -140,7 +159,7 @@ void expect(const Outcome &got, const std::string &out, int status) {
 void expect_steps(const std::string &dir, const std::vector<Case> &cases) {
   for (const auto &c : cases) {
     SCOPED_TRACE(joined(c.argv));
-    expect(run(c.argv, dir), c.out, c.status);
+    expect(run(c.argv, dir, c.opts), c.out, c.status);
   }
 }
 

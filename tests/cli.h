@@ -23,12 +23,6 @@ struct Outcome {
 // folder, and bytes beginning with "->" make a symbolic link to the rest.
 using Files = std::vector<std::pair<std::string, std::string>>;
 
-struct Case {
-  std::vector<std::string> argv;
-  std::string out;
-  int status;
-};
-
 // A folder under the system's temporary folder, removed with its contents.
 struct Folder {
   std::string path;
@@ -70,6 +64,9 @@ std::string bindir();
 bool emulated();
 // Why a cap on the child's address space cannot be tested here, or "".
 const char *uncappable();
+// Why the kernel's calls cannot be made to fail here (strace's fault
+// injection), or "".
+const char *unstraceable();
 
 // argv[0] names the tool ("varnock", "varnock-search" or "varnock-cmp"); the
 // child runs in dir with standard input on /dev/null and is killed after
@@ -82,6 +79,16 @@ struct Options {
   unsigned long long fsize = 0;  // the child's file size limit, 0 for none
   std::string env = {};          // one more NAME=value in the child's environment
   std::string bindir = {};       // where the tool is, when not the build folder
+  // Arguments for strace, which then runs the tool and fails the calls that
+  // its -e inject=... names, on the files that -P names (see unstraceable).
+  std::vector<std::string> strace = {};
+};
+
+struct Case {
+  std::vector<std::string> argv;
+  std::string out;
+  int status;
+  Options opts = {};
 };
 Outcome run(const std::vector<std::string> &argv, const std::string &dir, Options opts = {});
 

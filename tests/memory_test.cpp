@@ -16,6 +16,7 @@ TEST(OutOfMemory, Dump) {
               "0\n1 00\n", 2);
   cli::expect(cli::run({"varnock", "f", "1", "0x7fffffffffffffff"}, dir.path, capped),
               "1 42 43 44 45 46 47\n", 0);
+  cli::expect(cli::run({"varnock", "f", "9", "99999999999"}, dir.path, capped), "", 0);
 }
 
 // Search, patch and comparison grow their memory with a pattern or a run. Each

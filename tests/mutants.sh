@@ -26,6 +26,11 @@ src/tools/files.cpp|  if (t.r < 0 \|\| samefile(t.r, t.kind.st)) return true;|  
 src/tools/varnock.cpp|  if (modify && syncpatch(patch) != exit_done) status = exit_trouble;\n|
 src/tools/varnock.cpp|std::signal(SIGXFSZ, SIG_IGN);|
 src/tools/files.cpp|std::min<unsigned long long>(read_max, LLONG_MAX - off)|read_max
+src/tools/files.cpp|  if (r >= 0 && !samefile(r, t.kind.st)) {|  if (r < 0) {
+src/tools/files.cpp|st.st_dev == other.st_dev && |
+src/tools/varnock.cpp|readsome(r, &b, 1) == 1|readsome(r, &b, 1) != 0
+src/tools/files.cpp|bool closed = close(t.w) == 0;|bool closed = (close(t.w), true);
+src/tools/files.cpp|end > off ? end - off : 0|end - off
 src/tools/files.cpp|  if (t.erase && !flashholds(t, off, data, count, false)) return exit_trouble;\n||guest
 src/tools/files.cpp|return kind.end >= 0 && static_cast<std::size_t>(got) < want;|return false;|guest
 TABLE

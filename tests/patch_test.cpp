@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <memory>
 
 #include <fcntl.h>
 #include <sys/fanotify.h>
@@ -20,6 +21,7 @@ struct Patch {
   std::vector<std::string> argv; // patches the file "modtest"
   std::string after;             // what "modtest" holds afterwards
   int status;
+  cli::Options opts = {};
 };
 
 const std::string orig = "ABCDEFG";
@@ -29,7 +31,7 @@ void expect_patches(const std::vector<Patch> &cases) {
     SCOPED_TRACE(cli::joined(c.argv));
     cli::Folder dir;
     cli::put(dir.at("modtest"), orig);
-    cli::expect(cli::run(c.argv, dir.path), "", c.status);
+    cli::expect(cli::run(c.argv, dir.path, c.opts), "", c.status);
     EXPECT_EQ(cli::get(dir.at("modtest")), c.after);
   }
 }
@@ -115,41 +117,79 @@ TEST(Patch, WriteOnlyFile) {
   EXPECT_EQ(cli::get(path), "aBcDExG");
 }
 
-// The path is renamed over while the tool is held at its first open: the
-// wildcards must come from the file that is written, never from the one the
-// path named before.
+// The path comes to name other files while the tool is held at its opens:
+// wildcards must come from the file that is written, never from one that the
+// path named before, and a path that names yet another file at the second
+// look is not patched. Files with the same inode number on two file systems
+// are not the same file.
 TEST(Patch, PathReplacedBetweenOpens) {
-  int fan = ::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
-  if (fan < 0)
-    GTEST_SKIP() << "no fanotify permission events (they need CAP_SYS_ADMIN): "
-                 << std::strerror(errno);
-  cli::Folder dir;
-  cli::put(dir.at("modf"), "OLDOLD");
-  cli::put(dir.at("new"), "newnew");
-  ASSERT_EQ(::link(dir.at("modf").c_str(), dir.at("old").c_str()), 0);
-  ASSERT_EQ(::fanotify_mark(fan, FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD, dir.at("old").c_str()), 0);
-  // Only the tool opens the old file: its first open is held until the rename.
-  pid_t holder = ::fork();
-  if (holder == 0) {
-    ::alarm(60);
-    struct fanotify_event_metadata ev;
-    if (::read(fan, &ev, sizeof ev) < static_cast<ssize_t>(sizeof ev)) _exit(1);
-    if (::rename(dir.at("new").c_str(), dir.at("modf").c_str()) != 0) _exit(1);
-    struct fanotify_response allow = {ev.fd, FAN_ALLOW};
-    for (;;) { // this and any later open of the old file
-      if (::write(fan, &allow, sizeof allow) != sizeof allow) _exit(1);
-      ::close(ev.fd);
-      if (::read(fan, &ev, sizeof ev) < static_cast<ssize_t>(sizeof ev)) _exit(0);
-      allow.fd = ev.fd;
+  struct Switch {
+    cli::Files files;              // "one/" and "two/" are tmpfs mounts of their own
+    std::vector<std::string> held; // files whose opens are held, in the order the tool opens them
+    std::vector<std::string> over; // renamed over "modf" at the first, second ... held open
+    int status;
+    cli::Files after;
+  };
+  // "old" and "keep" are second names of "modf" and "new".
+  const cli::Files plain = {{"modf", "OLDOLD"}, {"new", "newnew"}, {"newer", "NEWERR"}};
+  const cli::Files twofs = {{"one/", ""},        {"two/", ""},        {"one/f", "first!"},
+                            {"two/f", "second"}, {"modf", "->one/f"}, {"link2", "->two/f"}};
+  const std::vector<Switch> cases = {
+      {plain, {"old"}, {"new"}, 0, {{"modf", "aecnex"}, {"old", "OLDOLD"}}},
+      {plain,
+       {"old", "keep"},
+       {"new", "newer"},
+       2,
+       {{"modf", "NEWERR"}, {"keep", "newnew"}, {"old", "OLDOLD"}}},
+      {twofs, {"one/f"}, {"link2"}, 0, {{"two/f", "aeconx"}, {"one/f", "first!"}}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.held.size() == 1 ? c.held[0] : "held twice");
+    int fan = ::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
+    if (fan < 0)
+      GTEST_SKIP() << "no fanotify permission events (they need CAP_SYS_ADMIN): "
+                   << std::strerror(errno);
+    cli::Folder dir;
+    std::vector<std::unique_ptr<cli::Tmpfs>> mounts;
+    for (const auto &[name, bytes] : c.files) {
+      if (name.back() == '/') {
+        mounts.push_back(std::make_unique<cli::Tmpfs>(dir.at(name), 1 << 20));
+        if (!mounts.back()->why.empty()) GTEST_SKIP() << mounts.back()->why;
+      } else {
+        cli::putfiles(dir, {{name, bytes}});
+      }
     }
+    if (!mounts.empty()) {
+      struct stat a, b;
+      ASSERT_EQ(::stat(dir.at("one/f").c_str(), &a) | ::stat(dir.at("two/f").c_str(), &b), 0);
+      ASSERT_EQ(a.st_ino, b.st_ino) << "the two mounts gave their files other inode numbers";
+    } else {
+      ASSERT_EQ(::link(dir.at("modf").c_str(), dir.at("old").c_str()), 0);
+      ASSERT_EQ(::link(dir.at("new").c_str(), dir.at("keep").c_str()), 0);
+    }
+    for (const auto &name : c.held)
+      ASSERT_EQ(::fanotify_mark(fan, FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD, dir.at(name).c_str()),
+                0);
+    pid_t holder = ::fork();
+    if (holder == 0) {
+      ::alarm(60);
+      struct fanotify_event_metadata ev;
+      for (std::size_t n = 0; ::read(fan, &ev, sizeof ev) >= static_cast<ssize_t>(sizeof ev); n++) {
+        if (n < c.over.size() && ::rename(dir.at(c.over[n]).c_str(), dir.at("modf").c_str()) != 0)
+          _exit(1);
+        struct fanotify_response allow = {ev.fd, FAN_ALLOW};
+        if (::write(fan, &allow, sizeof allow) != sizeof allow) _exit(1);
+        ::close(ev.fd);
+      }
+      _exit(0);
+    }
+    cli::Outcome got = cli::run({"varnock", "modf", "0", "61 . 63", "4", ". 78"}, dir.path);
+    ::close(fan);
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    cli::expect(got, "", c.status);
+    for (const auto &[name, bytes] : c.after) EXPECT_EQ(cli::get(dir.at(name)), bytes) << name;
   }
-  cli::Outcome got = cli::run({"varnock", "modf", "0", "61 . 63", "4", ". 78"}, dir.path);
-  ::close(fan);
-  ::kill(holder, SIGKILL);
-  ::waitpid(holder, nullptr, 0);
-  cli::expect(got, "", 0);
-  EXPECT_EQ(cli::get(dir.at("modf")), "aecnex");
-  EXPECT_EQ(cli::get(dir.at("old")), "OLDOLD");
 }
 
 // Status 0 means the bytes reached the medium. A loop device over a sparse
@@ -182,6 +222,21 @@ TEST(Patch, WriteBackToTheMedium) {
     EXPECT_EQ(std::string(got, 3), c.back);
     ::close(back);
   }
+}
+
+// Calls the patch relies on fail as a failing kernel would fail them: a
+// failed read leaves its wildcard untouched; a failed sync or close is
+// trouble.
+TEST(Patch, FailedCalls) {
+  if (*cli::unstraceable()) GTEST_SKIP() << cli::unstraceable();
+  auto failing = [](const std::string &call) {
+    return cli::Options{.strace = {"-P", "modtest", "-e", "inject=" + call}};
+  };
+  expect_patches({
+      {{"varnock", "modtest", "0", "61 . 63"}, "aBcDEFG", 0, failing("read:error=EIO")},
+      {{"varnock", "modtest", "0", "61"}, "aBCDEFG", 2, failing("close:error=EIO")},
+      {{"varnock", "modtest", "0", "61"}, "aBCDEFG", 2, failing("fdatasync:error=EIO")},
+  });
 }
 
 // One request end to end: patch, then dump the result through a path in dump mode.
