@@ -153,15 +153,20 @@ TEST(Dump, RefusedPositionWithoutEnd) {
   cli::expect(cli::run({"varnock", "/dev/kmsg", "5", "1"}, dir.path), "5\n", 2);
 }
 
+// 192 KiB for a loop device: "A" at its start and "Z" at its end.
+std::string blockimage() {
+  std::string image(196608, '\0');
+  image.front() = 'A';
+  image.back() = 'Z';
+  return image;
+}
+
 // A block device refuses positions past its size: past the end all the same.
 // A patch whose bytes would run past its end writes none of them; one that
 // ends on its last byte is written whole.
 TEST(Dump, BlockDevice) {
   cli::Folder dir;
-  std::string image(196608, '\0');
-  image.front() = 'A';
-  image.back() = 'Z';
-  cli::put(dir.at("image"), image);
+  cli::put(dir.at("image"), blockimage());
   cli::Loop loop(dir.at("image"));
   if (loop.dev.empty()) GTEST_SKIP() << loop.why;
   cli::putfiles(dir, {{"blk", "->" + loop.dev}, {"modblk", "->" + loop.dev}});
@@ -186,6 +191,36 @@ TEST(Dump, BlockDevice) {
           {{"varnock", "modblk", "196605", "63 64 65", "196606", "61 ."}, "", 0},
           {{"varnock", "modblk", "196607", "7a ."}, "", 0},
           {{"varnock", "blk", "196605", "3"}, "196605 63 61 7a\n", 0},
+      });
+}
+
+// Calls the dump relies on fail as a failing kernel would fail them. A dump
+// that cannot learn a file's kind or a device's end cannot tell a read cut
+// short; a patch of a device whose end is unknown writes nothing.
+TEST(Dump, FailedCalls) {
+  if (*cli::unstraceable()) GTEST_SKIP() << cli::unstraceable();
+  auto failing = [](const std::string &path, const std::string &call) {
+    return cli::Options{.strace = {"-P", path, "-e", "inject=" + call}};
+  };
+  cli::expect_cases(
+      files,
+      {
+          {{"varnock", "f", "0", "4"}, "0 41 42 43 44\n", 2, failing("f", "%fstat:error=EIO")},
+      });
+  cli::Folder dir;
+  cli::put(dir.at("image"), blockimage());
+  cli::Loop loop(dir.at("image"));
+  if (loop.dev.empty()) GTEST_SKIP() << "the block device cases: " << loop.why;
+  cli::putfiles(dir, {{"blk", "->" + loop.dev}, {"modblk", "->" + loop.dev}});
+  cli::expect_steps(
+      dir.path,
+      {
+          {{"varnock", "blk", "0", "1"}, "0 41\n", 2, failing("blk", "lseek:error=EIO:when=1")},
+          {{"varnock", "modblk", "196606", "61 62 63"},
+           "",
+           2,
+           failing("modblk", "lseek:error=EIO:when=1")},
+          {{"varnock", "blk", "196605", "3"}, "196605 00 00 5a\n", 0},
       });
 }
 

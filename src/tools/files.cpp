@@ -123,12 +123,14 @@ bool readsame(Target &t) {
 // before it: a half-written header or checksum. A regular file does the same
 // at the file size limit (RLIMIT_FSIZE). So the pattern that would cross
 // either is not begun. Other files keep their own rules: /dev/null takes
-// anything.
-void writelimit(Target &t) {
+// anything. False when the limit cannot be learned.
+bool writelimit(Target &t) {
   t.limit = t.kind.end;
+  if (!S_ISREG(t.kind.st.st_mode)) return true;
   struct rlimit lim;
-  if (!S_ISREG(t.kind.st.st_mode) || getrlimit(RLIMIT_FSIZE, &lim) != 0) return;
+  if (getrlimit(RLIMIT_FSIZE, &lim) != 0) return false;
   if (lim.rlim_cur != RLIM_INFINITY && lim.rlim_cur <= LLONG_MAX) t.limit = lim.rlim_cur;
+  return true;
 }
 
 // MEMGETINFO's answer, the kernel's struct mtd_info_user: no C library has a
@@ -156,12 +158,8 @@ bool openpatch(const char *path, int r, Target &t) {
   t.r = r;
   // No O_CREAT and no O_TRUNC: a patch never makes a file or shortens one.
   t.w = open(path, O_WRONLY | O_NOCTTY);
-  // What fstat cannot tell is no kind at all, and a device whose end cannot
-  // be learned has none to respect.
-  if (t.w < 0) return false;
-  learnkind(t.w, t.kind);
-  if (!readsame(t)) return false;
-  writelimit(t);
+  // A patch that cannot learn what its promises rest on writes nothing.
+  if (t.w < 0 || !learnkind(t.w, t.kind) || !readsame(t) || !writelimit(t)) return false;
   t.erase = isflash(t.kind.st) && needserase(t.w);
   return true;
 }

@@ -49,8 +49,9 @@ struct Target {
   std::size_t room;
 };
 
-// False when the path cannot be patched: it cannot be opened for writing, or
-// wildcards could not be read from the file it names.
+// False when the path cannot be patched: it cannot be opened for writing,
+// what it is or where it ends cannot be learned, or wildcards could not be
+// read from the file it names.
 bool openpatch(const char *path, int r, Target &t);
 // Room for a pattern of count positions; false when memory runs out.
 bool makeroom(Target &t, long count);

@@ -249,8 +249,9 @@ int main(int argc, char **argv) {
   if (modify && !openpatch(path, r, patch)) return exit_trouble;
   // An unreadable file spoils a dump; a patch needs to read only wildcards.
   int status = r < 0 && !modify ? exit_trouble : exit_done;
+  // Without its kind or its end, a dump cannot tell a read cut short.
   Kind kind{};
-  if (!modify && r >= 0) learnkind(r, kind);
+  if (!modify && r >= 0 && !learnkind(r, kind)) status = exit_trouble;
   Buffer buf;
   for (int p = 2; p + 1 < argc; p += 2) {
     long long off = readnum(argv[p]);
