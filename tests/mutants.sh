@@ -31,6 +31,8 @@ src/tools/files.cpp|st.st_dev == other.st_dev && |
 src/tools/varnock.cpp|readsome(r, &b, 1) == 1|readsome(r, &b, 1) != 0
 src/tools/files.cpp|bool closed = close(t.w) == 0;|bool closed = (close(t.w), true);
 src/tools/files.cpp|end > off ? end - off : 0|end - off
+src/tools/files.cpp|  if (S_ISREG(t.kind.st.st_mode) && !reservespan(t.w, off, i, j)) return exit_trouble;\n|
+src/tools/files.cpp|return got == 0 \|\| errno == EOPNOTSUPP \|\| errno == ENOSYS;|return true;
 src/tools/varnock.cpp|  if (!modify && r >= 0 && !learnkind(r, kind)) status = exit_trouble;|  if (!modify && r >= 0) learnkind(r, kind);
 src/tools/files.cpp|  return kind.end >= 0;\n}|  return true;\n}
 src/tools/files.cpp|if (getrlimit(RLIMIT_FSIZE, &lim) != 0) return false;|if (getrlimit(RLIMIT_FSIZE, &lim) != 0) return true;

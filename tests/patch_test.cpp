@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <memory>
@@ -227,7 +228,8 @@ TEST(Patch, WriteBackToTheMedium) {
 // Calls the patch relies on fail as a failing kernel would fail them. What
 // it cannot learn (the file's kind, the file size limit) stops the run before
 // anything is written; a failed read leaves its wildcard untouched; a failed
-// sync or close is trouble.
+// reservation, sync or close is trouble; a file system that cannot reserve is
+// written all the same.
 TEST(Patch, FailedCalls) {
   if (*cli::unstraceable()) GTEST_SKIP() << cli::unstraceable();
   auto failing = [](const std::string &call) {
@@ -238,6 +240,11 @@ TEST(Patch, FailedCalls) {
       {{"varnock", "modtest", "0", "61"}, "aBCDEFG", 2, failing("close:error=EIO")},
       {{"varnock", "modtest", "0", "61"}, "aBCDEFG", 2, failing("fdatasync:error=EIO")},
       {{"varnock", "modtest", "0", "61"}, orig, 2, failing("%fstat:error=EIO:when=1")},
+      {{"varnock", "modtest", "0", "61"}, orig, 2, failing("fallocate:error=ENOSPC")},
+      {{"varnock", "modtest", "0", "61", "3", "64"},
+       "aBCdEFG",
+       0,
+       failing("fallocate:error=EOPNOTSUPP")},
   };
 #if !defined(__SANITIZE_ADDRESS__)
   // A failing getrlimit fails the sanitizer's own at its start, which ends the tool.
@@ -247,6 +254,62 @@ TEST(Patch, FailedCalls) {
                    {.fsize = 1024, .strace = {"-e", "inject=prlimit64:error=EIO"}}});
 #endif
   expect_patches(cases);
+}
+
+// Where a file system runs out of room or reaches its largest file size, a
+// write takes what fits and fails: a pattern must be refused whole instead.
+// The largest size is found by asking the file system (ext4: 16 TiB - 4 KiB).
+TEST(Patch, WholeAtFileSystemLimits) {
+  enum Where { full, room, largest };
+  struct Limit {
+    Where where; // a 64 KiB tmpfs of its own, filled or not after the file; or the largest size
+    long long from_end; // the offset, counted back from the end of the file
+    std::string pattern;
+    int status;
+    std::string after; // the file's last four bytes afterwards
+    int grown = 0;     // and how many bytes it grew by
+  };
+  const std::string held = bytes({0, 0, 0, 0x11});
+  const std::vector<Limit> cases = {
+      {largest, 1, "61 62", 2, held},
+      {largest, 2, "61 62", 0, bytes({0, 0, 0x61, 0x62})},
+      {full, 2, "aa bb cc dd", 2, held},
+      {room, 2, "aa bb cc dd", 0, bytes({0xaa, 0xbb, 0xcc, 0xdd}), 2},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.where == largest ? "largest file size" : c.where == full ? "full" : "room");
+    cli::Folder dir;
+    std::unique_ptr<cli::Tmpfs> fs;
+    if (c.where != largest) {
+      fs = std::make_unique<cli::Tmpfs>(dir.at("fs"), 64 << 10);
+      if (!fs->why.empty()) GTEST_SKIP() << fs->why;
+    }
+    std::string in = c.where == largest ? dir.path : dir.at("fs");
+    int fd = ::open((in + "/modf").c_str(), O_RDWR | O_CREAT, 0644);
+    // A sparse file whose last block holds a byte: 8 KiB on the tmpfs, else
+    // the largest size that the file system takes.
+    long long size = 8192;
+    for (long long lo = 0, hi = LLONG_MAX; c.where == largest && hi - lo > 1;) {
+      long long mid = lo + (hi - lo) / 2;
+      (::ftruncate(fd, mid) == 0 ? lo : hi) = mid;
+      size = lo;
+    }
+    ASSERT_EQ(::ftruncate(fd, size), 0);
+    ASSERT_EQ(::pwrite(fd, "\x11", 1, size - 1), 1);
+    static const char block[4096] = {};
+    for (int fill = c.where == full ? ::open((in + "/fill").c_str(), O_WRONLY | O_CREAT, 0644) : -1;
+         fill >= 0 && ::write(fill, block, sizeof block) > 0;) {
+    }
+    std::string off = std::to_string(size - c.from_end);
+    cli::expect(cli::run({"varnock", "modf", off, c.pattern}, in), "", c.status);
+    char got[4] = {};
+    EXPECT_EQ(::pread(fd, got, 4, size + c.grown - 4), 4);
+    EXPECT_EQ(std::string(got, 4), c.after);
+    struct stat st;
+    ::fstat(fd, &st);
+    EXPECT_EQ(st.st_size, size + c.grown);
+    ::close(fd);
+  }
 }
 
 // One request end to end: patch, then dump the result through a path in dump mode.

@@ -220,6 +220,22 @@ int writeflash(Target &t, long long off, const unsigned char *data, long count) 
   return status;
 }
 
+// A write that runs out of room (ENOSPC, EDQUOT) or meets the file system's
+// largest file size (EFBIG) takes what fits before it fails: half a pattern.
+// Reserving the span first has the file system refuse it whole, before
+// anything is written, and costs nothing where the span is allocated already.
+// Not posix_fallocate, which may write zeros. A file system that cannot
+// reserve (procfs, sysfs, FUSE, UBIFS) is written as before.
+// The span is [off + i, off + j); one that would leave the 64-bit range
+// cannot be written either.
+bool reservespan(int w, long long off, long i, long j) {
+  if (off > LLONG_MAX - j) return false;
+  int got;
+  do got = fallocate(w, FALLOC_FL_KEEP_SIZE, off + i, j - i);
+  while (got != 0 && errno == EINTR);
+  return got == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
+}
+
 } // namespace
 
 int writepattern(Target &t, long long off, const unsigned char *data, long count) {
@@ -228,6 +244,7 @@ int writepattern(Target &t, long long off, const unsigned char *data, long count
   while (j > i && !t.known[j - 1]) j--;
   if (i == j) return exit_done;
   if (t.limit >= 0 && off >= t.limit - (j - 1)) return exit_trouble;
+  if (S_ISREG(t.kind.st.st_mode) && !reservespan(t.w, off, i, j)) return exit_trouble;
   if (isflash(t.kind.st)) return writeflash(t, off, data, count);
   return writeknown(t, off, data, count);
 }
