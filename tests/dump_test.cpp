@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
@@ -196,15 +197,27 @@ TEST(Dump, BlockDevice) {
 
 // Calls the dump relies on fail as a failing kernel would fail them. A dump
 // that cannot learn a file's kind or a device's end cannot tell a read cut
-// short; a patch of a device whose end is unknown writes nothing.
+// short; a read that fails right after a short one tells that the file was
+// cut; a patch of a device whose end is unknown writes nothing.
 TEST(Dump, FailedCalls) {
   if (*cli::unstraceable()) GTEST_SKIP() << cli::unstraceable();
   auto failing = [](const std::string &path, const std::string &call) {
     return cli::Options{.strace = {"-P", path, "-e", "inject=" + call}};
   };
+  // A sysfs attribute reports 4096 bytes and holds fewer: its read is short,
+  // and it is read on. A procfs file reports 0, and is not.
+  const std::string possible = "/sys/devices/system/cpu/possible",
+                    ostype = "/proc/sys/kernel/ostype";
+  const std::string cpus = "0" + cli::hextext(cli::get(possible)) + "\n";
   cli::expect_cases(
       files,
       {
+          {{"varnock", possible, "0", "64"}, cpus, 2, failing(possible, "read:error=EIO:when=2")},
+          {{"varnock", possible, "0", "64"}, cpus, 0, failing(possible, "read:error=EIO:when=3")},
+          {{"varnock", ostype, "0", "16"},
+           "0 4c 69 6e 75 78 0a\n",
+           0,
+           failing(ostype, "read:error=EIO:when=2")},
           {{"varnock", "f", "0", "4"}, "0 41 42 43 44\n", 2, failing("f", "%fstat:error=EIO")},
       });
   cli::Folder dir;
@@ -222,6 +235,42 @@ TEST(Dump, FailedCalls) {
            failing("modblk", "lseek:error=EIO:when=1")},
           {{"varnock", "blk", "196605", "3"}, "196605 00 00 5a\n", 0},
       });
+}
+
+// A file on ext4 whose second extent leaf is zeroed: past the first leaf's
+// extents a read fails (EIO), and the read that meets the damage returns the
+// bytes before it without an error, as at a bad sector of an SD card.
+TEST(Dump, DamagedFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting an ext4 image needs root";
+  cli::Folder dir;
+  // 120 one-block extents of 1 KiB, each followed by a hole: a leaf holds 84.
+  std::string content;
+  for (int i = 0; i < 120; i++) {
+    std::string n = std::to_string(i);
+    content += std::string(1024 - n.size(), '0') + n + std::string(i < 119 ? 1024 : 0, '\0');
+  }
+  const std::string make = "(cd '" + dir.path + R"sh(' && truncate -s 2M img &&
+    mkfs.ext4 -q -b 1024 -O ^has_journal img && mkdir m && mount -o loop img m &&
+    for i in $(seq 0 119); do printf '%01024d' $i |
+      dd of=m/a bs=1024 seek=$((2 * i)) conv=notrunc status=none; done && umount m &&
+    leaf=$(debugfs -R 'stat a' img | grep -o '(ETB0):[0-9]*' | sed -n 2p | cut -d: -f2) &&
+    dd if=/dev/zero of=img bs=1024 seek="$leaf" count=1 conv=notrunc status=none &&
+    mount -o loop,ro img m) >/dev/null 2>&1)sh";
+  if (std::system(make.c_str()) != 0)
+    GTEST_SKIP() << "cannot make a damaged ext4 image (mkfs.ext4, debugfs and a loop mount)";
+  // Once more, with the pages before the damage cached: the short read then
+  // ends pages before it.
+  std::vector<cli::Outcome> cut;
+  for (int i = 0; i < 2; i++) cut.push_back(cli::run({"varnock", "m/a", "0", "250000"}, dir.path));
+  cli::expect(cli::run({"varnock", "m/a", "0", "2048"}, dir.path),
+              "0" + cli::hextext(content.substr(0, 2048)) + "\n", 0);
+  [[maybe_unused]] int unmounted = std::system(("umount '" + dir.at("m") + "'").c_str());
+  for (const auto &got : cut) {
+    std::size_t n = got.out.size() > 2 ? (got.out.size() - 2) / 3 : 0;
+    EXPECT_GT(n, 0u);
+    EXPECT_LT(n, content.size());
+    cli::expect(got, "0" + cli::hextext(content.substr(0, n)) + "\n", 2);
+  }
 }
 
 // Offsets past 4 GiB reach the right place of a sparse file.

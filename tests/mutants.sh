@@ -33,11 +33,12 @@ src/tools/files.cpp|bool closed = close(t.w) == 0;|bool closed = (close(t.w), tr
 src/tools/files.cpp|end > off ? end - off : 0|end - off
 src/tools/files.cpp|  if (S_ISREG(t.kind.st.st_mode) && !reservespan(t.w, off, i, j)) return exit_trouble;\n|
 src/tools/files.cpp|return got == 0 \|\| errno == EOPNOTSUPP \|\| errno == ENOSYS;|return true;
+src/tools/files.cpp|    if (more <= 0) return more < 0;|    if (more <= 0) return false;
 src/tools/varnock.cpp|  if (!modify && r >= 0 && !learnkind(r, kind)) status = exit_trouble;|  if (!modify && r >= 0) learnkind(r, kind);
 src/tools/files.cpp|  return kind.end >= 0;\n}|  return true;\n}
 src/tools/files.cpp|if (getrlimit(RLIMIT_FSIZE, &lim) != 0) return false;|if (getrlimit(RLIMIT_FSIZE, &lim) != 0) return true;
 src/tools/files.cpp|  if (t.erase && !flashholds(t, off, data, count, false)) return exit_trouble;\n||guest
-src/tools/files.cpp|return kind.end >= 0 && static_cast<std::size_t>(got) < want;|return false;|guest
+src/tools/files.cpp|  if (kind.end >= 0) return n < want;|  if (kind.end >= 0) return false;|guest
 TABLE
 )
 

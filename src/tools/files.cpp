@@ -81,11 +81,26 @@ std::size_t readcap(const Kind &kind, long long off, long long len) {
   return static_cast<std::size_t>(std::min<unsigned long long>(len, cap));
 }
 
-// A device's read that meets a bad sector returns the bytes before it and no
-// error. The cap stops the read at the device's end, so a short one ended
-// early.
-bool cutshort(const Kind &kind, std::size_t want, ssize_t got) {
-  return kind.end >= 0 && static_cast<std::size_t>(got) < want;
+// A read that meets a bad sector or a damaged block returns the bytes before
+// it and no error. On a device the cap stops the read at the device's end, so
+// a short one ended early. A regular file that the read left short of what it
+// reports to hold is read on, into the rest of the buffer, up to the length
+// asked for: a failure on the way says the file was cut; its end (a file that
+// shrank) or more bytes (a file system that returns short reads) say it was
+// not. One byte more would not do: ext4 returns the pages it read ahead of a
+// damaged block, which may end pages before it. A file that reports a size of
+// 0 (procfs, debugfs) is not read on: some stream (kmsg, trace_pipe), and a
+// read there would wait, or take bytes that are never shown.
+bool cutshort(int fd, const Kind &kind, unsigned char *buf, std::size_t want, ssize_t got) {
+  auto n = static_cast<std::size_t>(got);
+  if (kind.end >= 0) return n < want;
+  if (!S_ISREG(kind.st.st_mode) || kind.st.st_size == 0 || got <= 0) return false;
+  while (n < want) {
+    ssize_t more = readsome(fd, buf + n, want - n);
+    if (more <= 0) return more < 0;
+    n += static_cast<std::size_t>(more);
+  }
+  return false;
 }
 
 // ---- patches ----

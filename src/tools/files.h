@@ -30,8 +30,9 @@ bool learnkind(int fd, Kind &kind);
 
 // How many bytes one read at off should ask for, for a dump of len bytes.
 std::size_t readcap(const Kind &kind, long long off, long long len);
-// Whether a read of want bytes that returned got stopped before the data did.
-bool cutshort(const Kind &kind, std::size_t want, ssize_t got);
+// Whether a read of want bytes into buf that returned got stopped before the
+// data did. May read on into buf, past the got bytes.
+bool cutshort(int fd, const Kind &kind, unsigned char *buf, std::size_t want, ssize_t got);
 
 // What a patch works on. Reads for wildcards, and of what a write covers,
 // go through r; writes go through w, whose kind is kind; path opens r again

@@ -202,7 +202,7 @@ int dumppair(int fd, const Kind &kind, long long off, long long len, Buffer &buf
   if (n < 0) return failpair(off);
   if (n > 0 && !putline("", off, buf.bytes, static_cast<long>(n))) return exit_trouble;
   // The bytes are shown either way, but a dump cut short is not whole.
-  return cutshort(kind, want, n) ? exit_trouble : exit_done;
+  return cutshort(fd, kind, buf.bytes, want, n) ? exit_trouble : exit_done;
 }
 
 // Fills the wildcard positions from the file. known[i] ends up 1 for each
