@@ -25,7 +25,7 @@ src/tools/files.cpp|  if (t.limit >= 0 && off >= t.limit - (j - 1)) return exit_
 src/tools/files.cpp|  if (t.r < 0 \|\| samefile(t.r, t.kind.st)) return true;|  return true;
 src/tools/varnock.cpp|  if (modify && syncpatch(patch) != exit_done) status = exit_trouble;\n|
 src/tools/varnock.cpp|std::signal(SIGXFSZ, SIG_IGN);|
-src/tools/files.cpp|std::min<unsigned long long>(read_max, LLONG_MAX - off)|read_max
+src/tools/files.cpp|std::min<unsigned long long>(readmax(), LLONG_MAX - off)|readmax()
 src/tools/files.cpp|  if (r >= 0 && !samefile(r, t.kind.st)) {|  if (r < 0) {
 src/tools/files.cpp|st.st_dev == other.st_dev && |
 src/tools/varnock.cpp|readsome(r, &b, 1) == 1|readsome(r, &b, 1) != 0

@@ -47,8 +47,13 @@ bool isflash(const struct stat &st) {
   return S_ISCHR(st.st_mode) && major(st.st_rdev) == 90;
 }
 
-// The most one read(2) transfers on Linux; asking for more only wastes memory.
-constexpr unsigned long long read_max = 0x7ffff000;
+// The most one read(2) transfers on Linux: the largest int, rounded down to a
+// page. Asking for more only wastes memory, and on a device would look like a
+// read cut short.
+unsigned long long readmax() {
+  auto page = static_cast<unsigned long long>(sysconf(_SC_PAGESIZE));
+  return INT_MAX & ~(page - 1);
+}
 
 } // namespace
 
@@ -74,7 +79,7 @@ bool learnkind(int fd, Kind &kind) {
 // attributes) report a size of 0 whatever they hold, so 0 means the size is
 // unknown, not that nothing is there.
 std::size_t readcap(const Kind &kind, long long off, long long len) {
-  unsigned long long cap = std::min<unsigned long long>(read_max, LLONG_MAX - off);
+  unsigned long long cap = std::min<unsigned long long>(readmax(), LLONG_MAX - off);
   long long end = kind.end;
   if (end < 0 && S_ISREG(kind.st.st_mode) && kind.st.st_size > 0) end = kind.st.st_size;
   if (end >= 0) cap = std::min<unsigned long long>(cap, end > off ? end - off : 0);
