@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -47,6 +49,24 @@ bool isflash(const struct stat &st) {
   return S_ISCHR(st.st_mode) && major(st.st_rdev) == 90;
 }
 
+// A UBI volume is a character device of a dynamic major, and no ioctl tells
+// it from others or tells its erase block size; sysfs does. 0 where that
+// cannot be learned: the device is then not taken for a volume, and the
+// kernel refuses a plain write to a volume.
+long volumeleb(const struct stat &st) {
+  if (!S_ISCHR(st.st_mode) || isflash(st)) return 0;
+  char path[64], text[24];
+  std::snprintf(path, sizeof path, "/sys/dev/char/%u:%u/usable_eb_size", major(st.st_rdev),
+                minor(st.st_rdev));
+  int fd = openread(path);
+  if (fd < 0) return 0;
+  ssize_t n = readsome(fd, text, sizeof text);
+  close(fd);
+  long leb = 0;
+  if (n > 0) std::from_chars(text, text + n, leb);
+  return leb > 0 ? leb : 0;
+}
+
 // The most one read(2) transfers on Linux: the largest int, rounded down to a
 // page. Asking for more only wastes memory, and on a device would look like a
 // read cut short.
@@ -64,7 +84,8 @@ bool learnkind(int fd, Kind &kind) {
     kind.st = {};
     return false;
   }
-  if (!S_ISBLK(kind.st.st_mode) && !isflash(kind.st)) return true;
+  kind.leb = volumeleb(kind.st);
+  if (!S_ISBLK(kind.st.st_mode) && !isflash(kind.st) && kind.leb == 0) return true;
   // Devices cannot grow and report a size of 0: their end is learned by
   // positioning there.
   kind.end = lseek(fd, 0, SEEK_END);
@@ -139,7 +160,7 @@ bool readsame(Target &t) {
   return t.r >= 0;
 }
 
-// Block devices and MTD flash refuse writes past their end after taking the part of a pattern
+// Devices refuse writes past their end after taking the part of a pattern
 // before it: a half-written header or checksum. A regular file does the same
 // at the file size limit (RLIMIT_FSIZE). So the pattern that would cross
 // either is not begun. Other files keep their own rules: /dev/null takes
@@ -256,6 +277,60 @@ bool reservespan(int w, long long off, long i, long j) {
   return got == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
 }
 
+// UBI_IOCEBCH's request, the kernel's packed struct ubi_leb_change_req. The
+// request number gives the size of its first field only, but the kernel copies
+// all 16 bytes.
+struct LebChange {
+  std::int32_t lnum, bytes;
+  std::int8_t dtype, padding[7];
+};
+static_assert(sizeof(LebChange) == 16, "the kernel's layout");
+
+bool changeleb(int w, long long lnum, const unsigned char *bytes, long n) {
+  LebChange req{static_cast<std::int32_t>(lnum), static_cast<std::int32_t>(n), 0, {}};
+  unsigned long request = _IOW('O', 2, std::int32_t);
+  return ioctl(w, request, &req) == 0 && writeall(w, bytes, static_cast<std::size_t>(n));
+}
+
+// Reads the LEBs from first on into lebs, one read each. Bytes that were not
+// read are never submitted: the LEB would take them.
+bool readlebs(const Target &t, long long first, unsigned char *lebs, std::size_t size) {
+  auto leb = static_cast<std::size_t>(t.kind.leb);
+  for (std::size_t at = 0; at < size; at += leb)
+    if (t.r < 0 || !seekto(t.r, first * t.kind.leb, static_cast<long>(at)) ||
+        readsome(t.r, lebs + at, leb) != static_cast<ssize_t>(leb))
+      return false;
+  return true;
+}
+
+// A UBI volume takes no plain writes. It changes one logical erase block (LEB)
+// at a time, atomically: the new contents go to a fresh physical block, and
+// the LEB is switched to it only when all of them are there, also across a
+// power cut. What a change does not submit becomes ff, so each LEB that the
+// known span [i, j) touches is read whole, the known bytes are laid over it
+// and the whole LEB is submitted: one change per LEB, in order. UBI refuses a
+// change (EBUSY) while any other descriptor has the volume open, this tool's
+// own read descriptor too, and holds the volume for w alone until the change
+// is complete: so r is closed for the changes and opened again after them.
+int changelebs(Target &t, long long off, const unsigned char *data, long i, long j) {
+  long leb = t.kind.leb;
+  long long first = (off + i) / leb, last = (off + j - 1) / leb;
+  auto size = static_cast<std::size_t>((last - first + 1) * leb);
+  auto *lebs = static_cast<unsigned char *>(std::malloc(size));
+  bool ok = lebs && readlebs(t, first, lebs, size);
+  if (ok) {
+    for (long k = i; k < j; k++)
+      if (t.known[k]) lebs[off + k - first * leb] = data[k];
+    close(t.r);
+    t.wrote = true;
+    for (long long k = 0; ok && first + k <= last; k++)
+      ok = changeleb(t.w, first + k, lebs + k * leb, leb);
+    t.r = reread(t);
+  }
+  std::free(lebs);
+  return ok ? exit_done : exit_trouble;
+}
+
 } // namespace
 
 int writepattern(Target &t, long long off, const unsigned char *data, long count) {
@@ -264,6 +339,7 @@ int writepattern(Target &t, long long off, const unsigned char *data, long count
   while (j > i && !t.known[j - 1]) j--;
   if (i == j) return exit_done;
   if (t.limit >= 0 && off >= t.limit - (j - 1)) return exit_trouble;
+  if (t.kind.leb > 0) return changelebs(t, off, data, i, j);
   if (S_ISREG(t.kind.st.st_mode) && !reservespan(t.w, off, i, j)) return exit_trouble;
   if (isflash(t.kind.st)) return writeflash(t, off, data, count);
   return writeknown(t, off, data, count);

@@ -1,6 +1,6 @@
 // What the tools know of the files they work on: reading raw descriptors,
-// what kind of file a descriptor is (regular file, block device, MTD flash)
-// and where it ends, and how each kind takes a patch whole or not
+// what kind of file a descriptor is (regular file, block device, MTD flash,
+// UBI volume) and where it ends, and how each kind takes a patch whole or not
 // at all.
 #pragma once
 
@@ -23,7 +23,8 @@ bool seekto(int fd, long long base, long delta);
 // What a file is, learned once per run.
 struct Kind {
   struct stat st; // all zero where fstat could not tell
-  long long end;  // where a block device or MTD flash ends; -1 for other files
+  long long end;  // where a block device, MTD flash or UBI volume ends; -1 for other files
+  long leb;       // a UBI volume's logical erase block size; 0 for other files
 };
 // False when fstat fails, or when a device's end cannot be learned.
 bool learnkind(int fd, Kind &kind);
@@ -36,7 +37,7 @@ bool cutshort(int fd, const Kind &kind, unsigned char *buf, std::size_t want, ss
 
 // What a patch works on. Reads for wildcards, and of what a write covers,
 // go through r; writes go through w, whose kind is kind; path opens r again
-// where it names another file. limit is where writing must stop, or -1. erase is
+// where it had to be closed. limit is where writing must stop, or -1. erase is
 // set for flash whose bits a write can only clear. known is the mask of bytes
 // to write, grown to room, the longest pattern so far; on flash the flash's
 // bytes follow it. wrote says that a write was issued.

@@ -27,6 +27,17 @@ has() {
 # The hex text of a byte repeated n times, without separators.
 rep() { printf "$1%.0s" $(seq "$2"); }
 
+# The dump's line for n bytes of a file at an offset, as run wants it.
+line() { printf '%s%s\\n' "$2" "$(hexat "$1" "$2" "$3" | sed 's/../ &/g')"; }
+
+# Writes bytes, given as hex text, into a file at an offset, apart from the kit.
+poke() { printf "$(echo "$3" | sed 's/../\\x&/g')" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null; }
+
+# A device holds exactly the bytes of a file.
+holds() {
+  if cmp -s "$2" "$3"; then ok "$1"; else fail "$1: $(cmp "$2" "$3" 2>&1 | head -c 300)"; fi
+}
+
 settle() { sync; echo 3 > /proc/sys/vm/drop_caches; }
 
 # The 6 GiB disk, the 16 KiB one and the 1 MiB FAT one, told apart by size
@@ -61,6 +72,19 @@ cp /tmp/part /tmp/part2
 printf Z | dd of=/tmp/part2 bs=1 seek=5000 conv=notrunc 2>/dev/null
 dd if=/dev/zero of=/tmp/zeros bs=16384 count=1 2>/dev/null
 settle
+
+# UBI on partition mtd3: a dynamic volume of four logical erase blocks (LEBs)
+# and a static one of two, holding digits. /tmp/vol is what the dynamic one
+# must hold, kept apart from the kit.
+mount -t debugfs debugfs /sys/kernel/debug
+leb=$(cat /sys/class/ubi/ubi0/eraseblock_size)
+seq 100000 199999 | tr -d '\n' | head -c $((4 * leb)) > /tmp/vol
+head -c $((leb + 1000)) /tmp/vol > /tmp/svol
+{ ubivol mkvol /dev/ubi0 dyn $((4 * leb)) dynamic && ubivol mkvol /dev/ubi0 stat $((2 * leb)) static &&
+  ubivol update /dev/ubi0_0 /tmp/vol && ubivol update /dev/ubi0_1 /tmp/svol; } 2> /tmp/stderr ||
+  fail "ubivol: $(cat /tmp/stderr)"
+ln -s /dev/ubi0_0 modvol
+ln -s /dev/ubi0_1 modstatic
 
 # Cases that change the devices, with the armhf build.
 writes() {
@@ -107,6 +131,52 @@ writes() {
   run "disk: a patch past its end is refused" 2 '' $kit/varnock modbig 6442450945 61
 }
 
+# A UBI volume takes no plain writes: a patch changes each LEB that it
+# touches atomically, submitting the whole LEB, the rest of it as it was.
+volumes() {
+  kit=$1
+  run "ubi: a patch with a wildcard inside one LEB" 0 '' $kit/varnock modvol $((leb + 100)) '55 . aa'
+  poke /tmp/vol $((leb + 100)) 55
+  poke /tmp/vol $((leb + 102)) aa
+  holds "ubi: ... read back, the rest of the volume as it was" /dev/ubi0_0 /tmp/vol
+  run "ubi: a pattern across a LEB boundary, two changes" 0 '' \
+    $kit/varnock modvol $((2 * leb - 2)) '11 22 33 44'
+  poke /tmp/vol $((2 * leb - 2)) 11223344
+  holds "ubi: ... both parts read back, nothing else changed" /dev/ubi0_0 /tmp/vol
+
+  # Refused whole: past the end, a static volume (a volume update replaces
+  # its data), a volume that another process holds open.
+  run "ubi: a pattern that would end past the volume's end" 2 '' \
+    $kit/varnock modvol $((4 * leb - 1)) '61 62'
+  run "ubi: a static volume" 2 '' $kit/varnock modstatic 10 61
+  exec 8< /dev/ubi0_0
+  run "ubi: a volume held open by the shell" 2 '' $kit/varnock modvol 5 61
+  exec 8<&-
+  holds "ubi: ... none of them changed the dynamic volume" /dev/ubi0_0 /tmp/vol
+  holds "ubi: ... nor the static one" /dev/ubi0_1 /tmp/svol
+  run "ubi: the same patch once the shell has closed it" 0 '' $kit/varnock modvol 5 61
+  poke /tmp/vol 5 61
+  holds "ubi: ... read back" /dev/ubi0_0 /tmp/vol
+
+  # UBI's emulation of a power cut, set to stop writing at the second
+  # volume header written, which is where the pattern's second change
+  # begins. After the device is attached again, each LEB holds all of its
+  # new bytes or all of its old ones.
+  debug=/sys/kernel/debug/ubi/ubi0
+  echo 1 > $debug/tst_emulate_power_cut_min
+  echo 1 > $debug/tst_emulate_power_cut_max
+  echo 2 > $debug/tst_emulate_power_cut
+  run "ubi: a power cut during the second change of a pattern" 2 '' \
+    $kit/varnock modvol $((leb - 2)) 'c1 c2 c3 c4'
+  rmmod ubi && insmod /modules/ubi.ko mtd=3 || fail "ubi: attach the device again"
+  poke /tmp/vol $((leb - 2)) c1c2
+  holds "ubi: ... after attaching again, the first LEB new, the second old" /dev/ubi0_0 /tmp/vol
+  run "ubi: ... and without the emulation the patch goes through" 0 '' \
+    $kit/varnock modvol $((leb - 2)) 'c1 c2 c3 c4'
+  poke /tmp/vol $((leb - 2)) c1c2c3c4
+  holds "ubi: ... read back" /dev/ubi0_0 /tmp/vol
+}
+
 # Cases that only read, after the writes above; run with each build.
 reads() {
   kit=$1 tag=$2
@@ -134,6 +204,12 @@ reads() {
     '65532 56 4e 4b 35\n' $kit/varnock "$bad" 65532 8
   run "$tag: dm: a dump wholly before it" 0 '65528 00 00 00 00 56 4e 4b 35\n' \
     $kit/varnock "$bad" 65528 8
+  # A volume reports a size of 0; its end caps the read, as a device's does.
+  run "$tag: ubi: a huge length before the volume's end" 0 "$(line /tmp/vol $((4 * leb - 4)) 4)" \
+    $kit/varnock /dev/ubi0_0 $((4 * leb - 4)) 99999999999
+  run "$tag: ubi: search a volume" 0 "$((2 * leb - 2)) 11 22 33 44\n" \
+    $kit/varnock-search /dev/ubi0_0 '11 22 33 44'
+  run "$tag: ubi: compare a volume with its image" 0 '' $kit/varnock-cmp /dev/ubi0_0 /tmp/vol
   run "$tag: disk: search a small disk" 0 '3000 56 4e 4b 33\n12000 56 4e 4b 34\n' \
     $kit/varnock-search "$small" '56 4e 4b .'
   run "$tag: disk: compare a small disk with a file" 0 \
@@ -178,6 +254,7 @@ cut() {
 
 run "no transparent huge pages here" 1 '' test -e /sys/kernel/mm/transparent_hugepage
 writes /kit/armhf
+volumes /kit/armhf
 reads /kit/armhf armhf
 # The ARMv5TE build on this ARMv7 kernel.
 reads /kit/armel armel

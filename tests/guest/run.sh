@@ -49,13 +49,15 @@ module() {
   cp "$file" "$root/modules/$name.ko"
   echo "$name" >> "$root/modules/order"
 }
-for name in virtio_mmio virtio_blk loop nandsim mtdblock dm_mod vfat nls_cp437 nls_ascii; do
+for name in virtio_mmio virtio_blk loop nandsim mtdblock ubi dm_mod vfat nls_cp437 nls_ascii; do
   module "$name"
 done
-# The initramfs has no dmsetup: a helper of the kit's own speaks to the
-# device-mapper.
-arm-linux-gnueabihf-g++ -std=c++20 -Wall -Wextra -O2 -static -o "$root/bin/dmtable" \
-  tests/guest/dmtable.cpp
+# The initramfs has no dmsetup and no UBI tools: helpers of the kit's own
+# speak to the device-mapper and to UBI.
+for helper in dmtable ubivol; do
+  arm-linux-gnueabihf-g++ -std=c++20 -Wall -Wextra -O2 -static -o "$root/bin/$helper" \
+    "tests/guest/$helper.cpp"
+done
 cp -a "$hf"/varnock{,-search,-cmp} "$hf/tests/cli_tests" "$hf/tests/codec_tests" "$root/kit/armhf/"
 cp -a "$el"/varnock{,-search,-cmp} "$root/kit/armel/"
 cp tests/guest/devices.sh "$root/kit/"
