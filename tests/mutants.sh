@@ -65,7 +65,7 @@ missed=0
 while IFS= read -r row; do
   # "\|" stands for a "|" inside a field.
   IFS=$'\x1f' read -r file from to where <<<"$(sed 's/\\|/\x02/g; s/|/\x1f/g; s/\x02/|/g' <<<"$row")"
-  cp "$file" "$scratch/$file.orig"
+  cp "$scratch/$file" "$scratch/$file.orig"
   if ! FROM=$from TO=$to perl -0pi -e '
       my ($f, $t) = ($ENV{FROM}, $ENV{TO}); s/\\n/\n/g for $f, $t;
       $n = s/\Q$f\E/$t/; END { exit($n ? 0 : 1) }' "$scratch/$file"; then
