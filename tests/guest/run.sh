@@ -13,11 +13,13 @@
 # compiler on the host, and the armhf architecture added to dpkg
 # (.ci/install-deps does all of it). Nothing is installed into
 # the host: the kernel and busybox packages are only unpacked.
-# Usage: tests/guest/run.sh [work folder]
+# Usage: tests/guest/run.sh [work folder] [bench]
+# With "bench", bench/guest.sh times patches of flash after the cases.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 src=$PWD
 work=$(realpath -m "${1:-build-guest}")
+bench=${2:-}
 hf=$src/build-armhf-static el=$src/build-armel-static
 for f in "$hf/varnock" "$hf/tests/cli_tests" "$hf/tests/codec_tests" "$el/varnock"; do
   [ -x "$f" ] || { echo "missing $f: build the armhf-static and armel-static presets" >&2; exit 1; }
@@ -61,6 +63,10 @@ done
 cp -a "$hf"/varnock{,-search,-cmp} "$hf/tests/cli_tests" "$hf/tests/codec_tests" "$root/kit/armhf/"
 cp -a "$el"/varnock{,-search,-cmp} "$root/kit/armel/"
 cp tests/guest/devices.sh "$root/kit/"
+if [ "$bench" = bench ]; then
+  arm-linux-gnueabihf-g++ -std=c++20 -Wall -Wextra -O2 -static -o "$root/bin/medians" bench/medians.cpp
+  cp bench/guest.sh "$root/kit/bench.sh"
+fi
 cp tests/guest/init "$root/init"
 chmod +x "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet) | gzip -1 > "$work/initrd.gz"
