@@ -266,9 +266,9 @@ int writeflash(Target &t, long long off, const unsigned char *data, long count) 
 // Reserving the span first has the file system refuse it whole, before
 // anything is written, and costs nothing where the span is allocated already.
 // Not posix_fallocate, which may write zeros. A file system that cannot
-// reserve (procfs, sysfs, FUSE, UBIFS) is written as before.
-// The span is [off + i, off + j); one that would leave the 64-bit range
-// cannot be written either.
+// reserve (procfs, sysfs, FUSE, UBIFS) is written as before. The span is
+// [off + i, off + j); one that would leave the 64-bit range cannot be written
+// either.
 bool reservespan(int w, long long off, long i, long j) {
   if (off > LLONG_MAX - j) return false;
   int got;
@@ -296,8 +296,9 @@ bool changeleb(int w, long long lnum, const unsigned char *bytes, long n) {
 // read are never submitted: the LEB would take them.
 bool readlebs(const Target &t, long long first, unsigned char *lebs, std::size_t size) {
   auto leb = static_cast<std::size_t>(t.kind.leb);
+  if (t.r < 0) return false;
   for (std::size_t at = 0; at < size; at += leb)
-    if (t.r < 0 || !seekto(t.r, first * t.kind.leb, static_cast<long>(at)) ||
+    if (!seekto(t.r, first * t.kind.leb, static_cast<long>(at)) ||
         readsome(t.r, lebs + at, leb) != static_cast<ssize_t>(leb))
       return false;
   return true;
@@ -348,8 +349,8 @@ int writepattern(Target &t, long long off, const unsigned char *data, long count
 // A status of 0 means the bytes are on the medium. A write-back that fails
 // later is reported only to a sync, and for a raw device that nobody else
 // holds open it is dropped at the last close; so the run syncs once, after
-// its last pair. Pipes, FIFOs, /dev/null, procfs and MTD character devices
-// cannot be synced (EINVAL): their writes went where they go at once.
+// its last pair. /dev/null, procfs files and MTD character devices cannot be
+// synced (EINVAL): their writes went where they go at once.
 int syncpatch(const Target &t) {
   if (!t.wrote) return exit_done;
   bool synced = fdatasync(t.w) == 0 || errno == EINVAL;
