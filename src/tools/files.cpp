@@ -5,8 +5,8 @@
 #include <charconv>
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -55,9 +55,13 @@ bool isflash(const struct stat &st) {
 // kernel refuses a plain write to a volume.
 long volumeleb(const struct stat &st) {
   if (!S_ISCHR(st.st_mode) || isflash(st)) return 0;
-  char path[64], text[24];
-  std::snprintf(path, sizeof path, "/sys/dev/char/%u:%u/usable_eb_size", major(st.st_rdev),
-                minor(st.st_rdev));
+  // Built by hand, with the conversion that putline uses: printf would bring
+  // a board binary most of musl's printf.
+  char path[64] = "/sys/dev/char/", text[24];
+  char *at = std::to_chars(path + 14, path + 34, 0ULL + major(st.st_rdev)).ptr;
+  *at++ = ':';
+  at = std::to_chars(at, path + 48, 0ULL + minor(st.st_rdev)).ptr;
+  std::memcpy(at, "/usable_eb_size", 16);
   int fd = openread(path);
   if (fd < 0) return 0;
   ssize_t n = readsome(fd, text, sizeof text);
@@ -315,7 +319,8 @@ bool readlebs(const Target &t, long long first, unsigned char *lebs, std::size_t
 // is complete: so r is closed for the changes and opened again after them.
 int changelebs(Target &t, long long off, const unsigned char *data, long i, long j) {
   long leb = t.kind.leb;
-  long long first = (off + i) / leb, last = (off + j - 1) / leb;
+  // Unsigned, as the offsets are: 32-bit boards then need no signed 64-bit division.
+  long long first = (0ULL + off + i) / leb, last = (0ULL + off + j - 1) / leb;
   auto size = static_cast<std::size_t>((last - first + 1) * leb);
   auto *lebs = static_cast<unsigned char *>(std::malloc(size));
   bool ok = lebs && readlebs(t, first, lebs, size);
