@@ -84,6 +84,7 @@ struct Options {
   std::vector<std::string> strace = {};
 };
 
+// A row of a table: a run, and the output and status it must have.
 struct Case {
   std::vector<std::string> argv;
   std::string out;
