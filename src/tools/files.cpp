@@ -83,7 +83,6 @@ unsigned long long readmax() {
 
 bool learnkind(int fd, Kind &kind) {
   kind = Kind{};
-  kind.end = -1;
   if (fstat(fd, &kind.st) != 0) {
     kind.st = {};
     return false;

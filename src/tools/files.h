@@ -22,9 +22,9 @@ bool seekto(int fd, long long base, long delta);
 
 // What a file is, learned once per run.
 struct Kind {
-  struct stat st; // all zero where fstat could not tell
-  long long end;  // where a block device, MTD flash or UBI volume ends; -1 for other files
-  long leb;       // a UBI volume's logical erase block size; 0 for other files
+  struct stat st;     // all zero where fstat could not tell
+  long long end = -1; // where a block device, MTD flash or UBI volume ends; -1 for other files
+  long leb = 0;       // a UBI volume's logical erase block size; 0 for other files
 };
 // False when fstat fails, or when a device's end cannot be learned.
 bool learnkind(int fd, Kind &kind);
