@@ -37,10 +37,10 @@ src/tools/files.cpp|    if (more <= 0) return more < 0;|    if (more <= 0) retur
 src/tools/varnock.cpp|  if (!modify && r >= 0 && !learnkind(r, kind)) status = exit_trouble;|  if (!modify && r >= 0) learnkind(r, kind);
 src/tools/files.cpp|  return kind.end >= 0;\n}|  return true;\n}
 src/tools/files.cpp|if (getrlimit(RLIMIT_FSIZE, &lim) != 0) return false;|if (getrlimit(RLIMIT_FSIZE, &lim) != 0) return true;
-src/tools/files.cpp|  if (t.erase && !flashholds(t, off, data, count, false)) return exit_trouble;\n||guest
+src/tools/flash.cpp|  if (t.erase && !flashholds(t, off, data, count, false)) return exit_trouble;\n||guest
 src/tools/files.cpp|  if (kind.end >= 0) return n < want;|  if (kind.end >= 0) return false;|guest
-src/tools/files.cpp|ok = changeleb(t.w, first + k, lebs + k * leb, leb);|ok = changeleb(t.w, first + k, lebs + k * leb, std::min<long long>(leb, off + j - (first + k) * leb));|guest
-src/tools/files.cpp|    close(t.r);\n    t.wrote = true;|    t.wrote = true;|guest
+src/tools/ubi.cpp|ok = changeleb(t.w, first + k, lebs + k * leb, leb);|ok = changeleb(t.w, first + k, lebs + k * leb, std::min<long long>(leb, off + j - (first + k) * leb));|guest
+src/tools/ubi.cpp|    close(t.r);\n    t.wrote = true;|    t.wrote = true;|guest
 TABLE
 )
 

@@ -1,16 +1,14 @@
 #include "files.h"
 
+#include "flash.h"
+#include "ubi.h"
+
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <climits>
-#include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 int openread(const char *path) {
@@ -31,8 +29,6 @@ bool seekto(int fd, long long base, long delta) {
   return lseek(fd, at, SEEK_SET) != -1;
 }
 
-namespace {
-
 bool writeall(int fd, const unsigned char *p, std::size_t n) {
   while (n > 0) {
     ssize_t w = write(fd, p, n);
@@ -44,32 +40,7 @@ bool writeall(int fd, const unsigned char *p, std::size_t n) {
   return true;
 }
 
-// MTD character devices: raw flash, written straight to the chips.
-bool isflash(const struct stat &st) {
-  return S_ISCHR(st.st_mode) && major(st.st_rdev) == 90;
-}
-
-// A UBI volume is a character device of a dynamic major, and no ioctl tells
-// it from others or tells its erase block size; sysfs does. 0 where that
-// cannot be learned: the device is then not taken for a volume, and the
-// kernel refuses a plain write to a volume.
-long volumeleb(const struct stat &st) {
-  if (!S_ISCHR(st.st_mode) || isflash(st)) return 0;
-  // Built by hand, with the conversion that putline uses: printf would bring
-  // a board binary most of musl's printf.
-  char path[64] = "/sys/dev/char/", text[24];
-  char *at = std::to_chars(path + 14, path + 34, 0ULL + major(st.st_rdev)).ptr;
-  *at++ = ':';
-  at = std::to_chars(at, path + 48, 0ULL + minor(st.st_rdev)).ptr;
-  std::memcpy(at, "/usable_eb_size", 16);
-  int fd = openread(path);
-  if (fd < 0) return 0;
-  ssize_t n = readsome(fd, text, sizeof text);
-  close(fd);
-  long leb = 0;
-  if (n > 0) std::from_chars(text, text + n, leb);
-  return leb > 0 ? leb : 0;
-}
+namespace {
 
 // The most one read(2) transfers on Linux: the largest int, rounded down to a
 // page. Asking for more only wastes memory, and on a device would look like a
@@ -141,7 +112,8 @@ bool samefile(int fd, const struct stat &other) {
   return fstat(fd, &st) == 0 && st.st_dev == other.st_dev && st.st_ino == other.st_ino;
 }
 
-// Opens the path for reading once more; -1 unless it names the file written.
+} // namespace
+
 int reread(const Target &t) {
   int r = openread(t.path);
   if (r >= 0 && !samefile(r, t.kind.st)) {
@@ -150,6 +122,8 @@ int reread(const Target &t) {
   }
   return r;
 }
+
+namespace {
 
 // Wildcard bytes must come from the file being written. Between the two opens
 // the path may have come to name another file (a link switched, a file renamed
@@ -177,24 +151,6 @@ bool writelimit(Target &t) {
   return true;
 }
 
-// MEMGETINFO's answer, the kernel's struct mtd_info_user: no C library has a
-// header for it.
-struct MtdInfo {
-  std::uint8_t type;
-  std::uint32_t flags, size, erasesize, writesize, oobsize;
-  std::uint64_t padding;
-};
-static_assert(sizeof(MtdInfo) == 32, "the kernel's layout");
-constexpr std::uint32_t mtd_no_erase = 0x1000;
-
-// NAND and NOR flash take only writes that clear bits; RAM and NVRAM behind
-// the same driver take any. Where the driver does not say, it is flash.
-bool needserase(int w) {
-  MtdInfo info{};
-  unsigned long request = _IOR('M', 1, MtdInfo); // an int to musl, unsigned long to glibc
-  return ioctl(w, request, &info) != 0 || !(info.flags & mtd_no_erase);
-}
-
 } // namespace
 
 bool openpatch(const char *path, int r, Target &t) {
@@ -214,19 +170,16 @@ bool makeroom(Target &t, long count) {
   std::free(t.known);
   t.known = static_cast<unsigned char *>(std::malloc(isflash(t.kind.st) ? 2 * n : n));
   t.room = t.known ? n : 0;
+  t.old = t.known && isflash(t.kind.st) ? t.known + n : nullptr;
   return t.known != nullptr;
 }
 
-namespace {
-
-// The next stretch [i, j) of known positions from i on; false when none is left.
 bool stretch(const unsigned char *known, long count, long &i, long &j) {
   while (i < count && !known[i]) i++;
   for (j = i; j < count && known[j];) j++;
   return i < count;
 }
 
-// One write per stretch of known positions; a fully known pattern is one write.
 int writeknown(Target &t, long long off, const unsigned char *data, long count) {
   for (long i = 0, j = 0; stretch(t.known, count, i, j); i = j) {
     if (!seekto(t.w, off, i)) return exit_trouble;
@@ -236,33 +189,7 @@ int writeknown(Target &t, long long off, const unsigned char *data, long count) 
   return exit_done;
 }
 
-// Reads each stretch from the flash, one read each. Before the write, the
-// flash must hold every bit that the stretch sets: programming only clears
-// bits, and a page written again without an erase ends as the AND of old and
-// new bytes. After it, the flash must hold the stretch: programming a page
-// that was not erased can spoil its error-correction bytes. A short or failed
-// read fails either check.
-bool flashholds(Target &t, long long off, const unsigned char *data, long count, bool written) {
-  unsigned char *old = t.known + t.room;
-  for (long i = 0, j = 0; stretch(t.known, count, i, j); i = j) {
-    auto n = static_cast<std::size_t>(j - i);
-    if (!seekto(t.r, off, i) || readsome(t.r, old, n) != static_cast<ssize_t>(n)) return false;
-    for (std::size_t k = 0; k < n; k++) {
-      unsigned char want = data[i + k], has = old[k];
-      if (written ? has != want : (want & ~has) != 0) return false;
-    }
-  }
-  return true;
-}
-
-// Flash is checked where it can be read; a write-only device is just written.
-int writeflash(Target &t, long long off, const unsigned char *data, long count) {
-  if (t.r < 0) return writeknown(t, off, data, count);
-  if (t.erase && !flashholds(t, off, data, count, false)) return exit_trouble;
-  int status = writeknown(t, off, data, count);
-  if (status == exit_done && !flashholds(t, off, data, count, true)) return exit_trouble;
-  return status;
-}
+namespace {
 
 // A write that runs out of room (ENOSPC, EDQUOT) or meets the file system's
 // largest file size (EFBIG) takes what fits before it fails: half a pattern.
@@ -278,62 +205,6 @@ bool reservespan(int w, long long off, long i, long j) {
   do got = fallocate(w, FALLOC_FL_KEEP_SIZE, off + i, j - i);
   while (got != 0 && errno == EINTR);
   return got == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
-}
-
-// UBI_IOCEBCH's request, the kernel's packed struct ubi_leb_change_req. The
-// request number gives the size of its first field only, but the kernel copies
-// all 16 bytes.
-struct LebChange {
-  std::int32_t lnum, bytes;
-  std::int8_t dtype, padding[7];
-};
-static_assert(sizeof(LebChange) == 16, "the kernel's layout");
-
-bool changeleb(int w, long long lnum, const unsigned char *bytes, long n) {
-  LebChange req{static_cast<std::int32_t>(lnum), static_cast<std::int32_t>(n), 0, {}};
-  unsigned long request = _IOW('O', 2, std::int32_t);
-  return ioctl(w, request, &req) == 0 && writeall(w, bytes, static_cast<std::size_t>(n));
-}
-
-// Reads the LEBs from first on into lebs, one read each. Bytes that were not
-// read are never submitted: the LEB would take them.
-bool readlebs(const Target &t, long long first, unsigned char *lebs, std::size_t size) {
-  auto leb = static_cast<std::size_t>(t.kind.leb);
-  if (t.r < 0) return false;
-  for (std::size_t at = 0; at < size; at += leb)
-    if (!seekto(t.r, first * t.kind.leb, static_cast<long>(at)) ||
-        readsome(t.r, lebs + at, leb) != static_cast<ssize_t>(leb))
-      return false;
-  return true;
-}
-
-// A UBI volume takes no plain writes. It changes one logical erase block (LEB)
-// at a time, atomically: the new contents go to a fresh physical block, and
-// the LEB is switched to it only when all of them are there, also across a
-// power cut. What a change does not submit becomes ff, so each LEB that the
-// known span [i, j) touches is read whole, the known bytes are laid over it
-// and the whole LEB is submitted: one change per LEB, in order. UBI refuses a
-// change (EBUSY) while any other descriptor has the volume open, this tool's
-// own read descriptor too, and holds the volume for w alone until the change
-// is complete: so r is closed for the changes and opened again after them.
-int changelebs(Target &t, long long off, const unsigned char *data, long i, long j) {
-  long leb = t.kind.leb;
-  // Unsigned, as the offsets are: 32-bit boards then need no signed 64-bit division.
-  long long first = (0ULL + off + i) / leb, last = (0ULL + off + j - 1) / leb;
-  auto size = static_cast<std::size_t>((last - first + 1) * leb);
-  auto *lebs = static_cast<unsigned char *>(std::malloc(size));
-  bool ok = lebs && readlebs(t, first, lebs, size);
-  if (ok) {
-    for (long k = i; k < j; k++)
-      if (t.known[k]) lebs[off + k - first * leb] = data[k];
-    close(t.r);
-    t.wrote = true;
-    for (long long k = 0; ok && first + k <= last; k++)
-      ok = changeleb(t.w, first + k, lebs + k * leb, leb);
-    t.r = reread(t);
-  }
-  std::free(lebs);
-  return ok ? exit_done : exit_trouble;
 }
 
 } // namespace

@@ -1,7 +1,8 @@
-// What the tools know of the files they work on: reading raw descriptors,
-// what kind of file a descriptor is (regular file, block device, MTD flash,
-// UBI volume) and where it ends, and how each kind takes a patch whole or not
-// at all.
+// What the tools know of the files they work on, as far as every kind shares
+// it: reading raw descriptors, what kind of file a descriptor is and where it
+// ends, and the walk of a patch that has each kind take it whole or not at
+// all. What only MTD flash or UBI volumes need is in units of their own
+// (flash.h, ubi.h).
 #pragma once
 
 #include <cstddef>
@@ -39,15 +40,16 @@ bool cutshort(int fd, const Kind &kind, unsigned char *buf, std::size_t want, ss
 // go through r; writes go through w, whose kind is kind; path opens r again
 // where it had to be closed. limit is where writing must stop, or -1. erase is
 // set for flash whose bits a write can only clear. known is the mask of bytes
-// to write, grown to room, the longest pattern so far; on flash the flash's
-// bytes follow it. wrote says that a write was issued.
+// to write, and old (flash only) the flash's bytes under them, read before and
+// after a write; both hold room bytes, the longest pattern so far. wrote says
+// that a write was issued.
 struct Target {
   const char *path;
   int r, w;
   Kind kind;
   long long limit;
   bool erase, wrote;
-  unsigned char *known;
+  unsigned char *known, *old;
   std::size_t room;
 };
 
@@ -62,3 +64,14 @@ bool makeroom(Target &t, long count);
 int writepattern(Target &t, long long off, const unsigned char *data, long count);
 // Ends a patch: its bytes on the medium, or trouble.
 int syncpatch(const Target &t);
+
+// ---- for the units of each kind of file ----
+
+// write(2) until all n bytes are taken; false when a write fails or takes none.
+bool writeall(int fd, const unsigned char *p, std::size_t n);
+// The next stretch [i, j) of known positions from i on; false when none is left.
+bool stretch(const unsigned char *known, long count, long &i, long &j);
+// One write per stretch of known positions; a fully known pattern is one write.
+int writeknown(Target &t, long long off, const unsigned char *data, long count);
+// Opens the path for reading once more; -1 unless it names the file written.
+int reread(const Target &t);
