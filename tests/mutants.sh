@@ -14,30 +14,39 @@ src/tools/varnock.cpp|for (long done = 0; done < n; done += slice)|for (long don
 src/tools/varnock.cpp|  if (c >= 'A' && c <= 'Z') return c - 'A' + 10;|
 src/tools/varnock.cpp|if (v > (limit - d) / base)|if (v > limit / base)
 src/tools/varnock.cpp|if (need <= b.room) return true;|if (b.bytes) return true;
-src/tools/varnock.cpp|if (!data) outofmemory();\n  if (count <= 0 \|\| off < 0)|if (!data \|\| count == 0) outofmemory();\n  if (count <= 0 \|\| off < 0)
+src/tools/varnock.cpp|if (!data) outofmemory();\n  if (skipped(off, count))|if (!data \|\| count == 0) outofmemory();\n  if (skipped(off, count))
 src/tools/varnock.cpp|return c == ' ' \|\| (c >= '\t' && c <= '\r');|return c == ' ' \|\| (c >= '\t' && c < '\r');
 src/tools/files.cpp|S_ISREG(kind.st.st_mode) && kind.st.st_size > 0|S_ISREG(kind.st.st_mode)
 src/tools/varnock.cpp|  if (refusal == ESPIPE) return false;\n|
 src/tools/varnock.cpp|return end >= 0 && off >= end;|return off >= end;
 src/tools/varnock.cpp|  if (run.count == 0) return;\n|  if (run.count == 0) return;\n  std::fputs("run", stderr);\n
 src/tools/varnock.cpp|  putline("", off, nullptr, 0);\n  return exit_trouble;|  putline("", off, nullptr, 0);\n  return exit_done;
-src/tools/files.cpp|  if (t.limit >= 0 && off >= t.limit - (j - 1)) return exit_trouble;\n|
+src/tools/files.cpp|  if (t.end >= 0 && off >= t.end - (j - 1)) return Refusal::end;\n|
 src/tools/files.cpp|  if (t.r < 0 \|\| samefile(t.r, t.kind.st)) return true;|  return true;
 src/tools/varnock.cpp|  if (modify && syncpatch(patch) != exit_done) status = exit_trouble;\n|
 src/tools/varnock.cpp|std::signal(SIGXFSZ, SIG_IGN);|
 src/tools/files.cpp|std::min<unsigned long long>(readmax(), LLONG_MAX - off)|readmax()
 src/tools/files.cpp|  if (r >= 0 && !samefile(r, t.kind.st)) {|  if (r < 0) {
 src/tools/files.cpp|st.st_dev == other.st_dev && |
-src/tools/varnock.cpp|readsome(r, &b, 1) == 1|readsome(r, &b, 1) != 0
+src/tools/files.cpp|readat(t.r, off, i, data + i, 1) == 1|readat(t.r, off, i, data + i, 1) != 0
 src/tools/files.cpp|bool closed = close(t.w) == 0;|bool closed = (close(t.w), true);
 src/tools/files.cpp|end > off ? end - off : 0|end - off
-src/tools/files.cpp|  if (S_ISREG(t.kind.st.st_mode) && !reservespan(t.w, off, i, j)) return exit_trouble;\n|
+src/tools/files.cpp|  if (S_ISREG(t.kind.st.st_mode) && !reservespan(t.w, off, p.i, p.j)) return exit_trouble;\n|
 src/tools/files.cpp|return got == 0 \|\| errno == EOPNOTSUPP \|\| errno == ENOSYS;|return true;
 src/tools/files.cpp|    if (more <= 0) return more < 0;|    if (more <= 0) return false;
 src/tools/varnock.cpp|  if (!modify && r >= 0 && !learnkind(r, kind)) status = exit_trouble;|  if (!modify && r >= 0) learnkind(r, kind);
 src/tools/files.cpp|  return kind.end >= 0;\n}|  return true;\n}
 src/tools/files.cpp|if (getrlimit(RLIMIT_FSIZE, &lim) != 0) return false;|if (getrlimit(RLIMIT_FSIZE, &lim) != 0) return true;
-src/tools/flash.cpp|  if (t.erase && !flashholds(t, off, data, count, false)) return exit_trouble;\n||guest
+src/tools/flash.cpp|  if (pageonce(t.kind)) return pagesclean(t, off, count);\n||guest
+src/tools/flash.cpp|return eccsince(fd, w) == Refusal::none && blocksgood|return blocksgood|guest
+src/tools/flash.cpp|eccsince(fd, w) == Refusal::none && blocksgood(fd, kind, from, to) == Refusal::none;|eccsince(fd, w) == Refusal::none;|guest
+src/tools/flash.cpp|b <= (0ULL + to - 1) / size|b <= (0ULL + to) / size|guest
+src/tools/flash.cpp|  if (why == Refusal::none && t.r >= 0) why = eccsince(t.r, w);\n||guest
+src/tools/flash.cpp|Refusal why = blocksgood(t.r >= 0 ? t.r : t.w, t.kind, off + i, off + j);|Refusal why = Refusal::none;|guest
+src/tools/flash.cpp|return pageonce(t.kind) ? Refusal::unread : Refusal::none;|return Refusal::none;|guest
+src/tools/flash.cpp|return holds && eccsince(t.r, w) == Refusal::none ? exit_done|return holds ? exit_done|guest
+src/tools/varnock.cpp|if (!scan(fd, data, set, count) \|\| !passwell(fd, kind, watch))|if (!scan(fd, data, set, count))|guest
+src/tools/varnock.cpp|bool well = passwell(fa, ka, wa) && passwell(fb, kb, wb);|bool well = true;|guest
 src/tools/files.cpp|  if (kind.end >= 0) return n < want;|  if (kind.end >= 0) return false;|guest
 src/tools/ubi.cpp|ok = changeleb(t.w, first + k, lebs + k * leb, leb);|ok = changeleb(t.w, first + k, lebs + k * leb, std::min<long long>(leb, off + j - (first + k) * leb));|guest
 src/tools/ubi.cpp|    close(t.r);\n    t.wrote = true;|    t.wrote = true;|guest

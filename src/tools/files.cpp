@@ -29,6 +29,10 @@ bool seekto(int fd, long long base, long delta) {
   return lseek(fd, at, SEEK_SET) != -1;
 }
 
+ssize_t readat(int fd, long long base, long delta, unsigned char *buf, std::size_t n) {
+  return seekto(fd, base, delta) ? readsome(fd, buf, n) : 0;
+}
+
 bool writeall(int fd, const unsigned char *p, std::size_t n) {
   while (n > 0) {
     ssize_t w = write(fd, p, n);
@@ -54,10 +58,7 @@ unsigned long long readmax() {
 
 bool learnkind(int fd, Kind &kind) {
   kind = Kind{};
-  if (fstat(fd, &kind.st) != 0) {
-    kind.st = {};
-    return false;
-  }
+  if (!learnflash(fd, kind)) return false;
   kind.leb = volumeleb(kind.st);
   if (!S_ISBLK(kind.st.st_mode) && !isflash(kind.st) && kind.leb == 0) return true;
   // Devices cannot grow and report a size of 0: their end is learned by
@@ -143,11 +144,12 @@ bool readsame(Target &t) {
 // either is not begun. Other files keep their own rules: /dev/null takes
 // anything. False when the limit cannot be learned.
 bool writelimit(Target &t) {
-  t.limit = t.kind.end;
+  t.end = t.kind.end;
+  t.fsize = -1;
   if (!S_ISREG(t.kind.st.st_mode)) return true;
   struct rlimit lim;
   if (getrlimit(RLIMIT_FSIZE, &lim) != 0) return false;
-  if (lim.rlim_cur != RLIM_INFINITY && lim.rlim_cur <= LLONG_MAX) t.limit = lim.rlim_cur;
+  if (lim.rlim_cur != RLIM_INFINITY && lim.rlim_cur <= LLONG_MAX) t.fsize = lim.rlim_cur;
   return true;
 }
 
@@ -159,9 +161,7 @@ bool openpatch(const char *path, int r, Target &t) {
   // No O_CREAT and no O_TRUNC: a patch never makes a file or shortens one.
   t.w = open(path, O_WRONLY | O_NOCTTY);
   // A patch that cannot learn what its promises rest on writes nothing.
-  if (t.w < 0 || !learnkind(t.w, t.kind) || !readsame(t) || !writelimit(t)) return false;
-  t.erase = isflash(t.kind.st) && needserase(t.w);
-  return true;
+  return t.w >= 0 && learnkind(t.w, t.kind) && readsame(t) && writelimit(t);
 }
 
 bool makeroom(Target &t, long count) {
@@ -197,28 +197,66 @@ namespace {
 // anything is written, and costs nothing where the span is allocated already.
 // Not posix_fallocate, which may write zeros. A file system that cannot
 // reserve (procfs, sysfs, FUSE, UBIFS) is written as before. The span is
-// [off + i, off + j); one that would leave the 64-bit range cannot be written
-// either.
+// [off + i, off + j).
 bool reservespan(int w, long long off, long i, long j) {
-  if (off > LLONG_MAX - j) return false;
   int got;
   do got = fallocate(w, FALLOC_FL_KEEP_SIZE, off + i, j - i);
   while (got != 0 && errno == EINTR);
   return got == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
 }
 
-} // namespace
+// Fills the wildcard positions from the file. known[i] ends up 1 for each
+// position that holds a byte to write: a wildcard whose byte cannot be read
+// stays 0, since writing a made-up byte there would corrupt the file.
+void fillwild(const Target &t, long long off, unsigned char *data, const unsigned char *set,
+              long count) {
+  for (long i = 0; i < count; i++) {
+    t.known[i] = set[i];
+    if (!set[i] && t.r >= 0 && readat(t.r, off, i, data + i, 1) == 1) t.known[i] = 1;
+  }
+}
 
-int writepattern(Target &t, long long off, const unsigned char *data, long count) {
-  long i = 0, j = count; // from the first known byte to the last
-  while (i < j && !t.known[i]) i++;
-  while (j > i && !t.known[j - 1]) j--;
-  if (i == j) return exit_done;
-  if (t.limit >= 0 && off >= t.limit - (j - 1)) return exit_trouble;
-  if (t.kind.leb > 0) return changelebs(t, off, data, i, j);
-  if (S_ISREG(t.kind.st.st_mode) && !reservespan(t.w, off, i, j)) return exit_trouble;
+// The ends that the last known byte, at off + j - 1, must not pass.
+Refusal limits(const Target &t, long long off, long j) {
+  if (S_ISREG(t.kind.st.st_mode) && off > LLONG_MAX - j) return Refusal::unreachable;
+  if (t.end >= 0 && off >= t.end - (j - 1)) return Refusal::end;
+  if (t.fsize >= 0 && off >= t.fsize - (j - 1)) return Refusal::fsize;
+  return Refusal::none;
+}
+
+int writeplan(Target &t, long long off, const unsigned char *data, long count, const Plan &p) {
+  if (t.kind.leb > 0) return changelebs(t, off, data, p.i, p.j);
+  if (S_ISREG(t.kind.st.st_mode) && !reservespan(t.w, off, p.i, p.j)) return exit_trouble;
   if (isflash(t.kind.st)) return writeflash(t, off, data, count);
   return writeknown(t, off, data, count);
+}
+
+} // namespace
+
+bool skipped(long long off, long count) {
+  return count <= 0 || off < 0;
+}
+
+Plan planpattern(Target &t, long long off, unsigned char *data, const unsigned char *set,
+                 long count) {
+  Watch watch = watchreads(t.r, t.kind);
+  fillwild(t, off, data, set, count);
+  Plan p;
+  p.j = count; // from the first known byte to the last
+  while (p.i < p.j && !t.known[p.i]) p.i++;
+  while (p.j > p.i && !t.known[p.j - 1]) p.j--;
+  if (p.i < p.j) p.refusal = limits(t, off, p.j);
+  if (p.refusal == Refusal::none && isflash(t.kind.st))
+    p.refusal = planflash(t, off, data, count, p.i, p.j, watch);
+  return p;
+}
+
+int writepattern(Target &t, long long off, unsigned char *data, const unsigned char *set,
+                 long count) {
+  Plan p = planpattern(t, off, data, set, count);
+  if (p.refusal != Refusal::none) return exit_trouble;
+  int status = p.i < p.j ? writeplan(t, off, data, count, p) : exit_done;
+  return p.readfailed ? exit_trouble : status;
 }
 
 // A status of 0 means the bytes are on the medium. A write-back that fails

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -20,14 +21,21 @@ ssize_t readsome(int fd, void *buf, std::size_t n);
 // Positions fd at base + delta; false when that is out of range or the
 // descriptor refuses, so that nothing is read or written at the old place.
 bool seekto(int fd, long long base, long delta);
+// One read of up to n bytes at base + delta: the count read, 0 where the
+// position is out of range or refused (past a device's end), -1 when the read
+// fails.
+ssize_t readat(int fd, long long base, long delta, unsigned char *buf, std::size_t n);
 
 // What a file is, learned once per run.
 struct Kind {
   struct stat st;     // all zero where fstat could not tell
   long long end = -1; // where a block device, MTD flash or UBI volume ends; -1 for other files
   long leb = 0;       // a UBI volume's logical erase block size; 0 for other files
+  // MTD flash (MEMGETINFO): its flags, erase block and page sizes; 0 for other files
+  std::uint32_t mtdflags = 0, erasesize = 0, pagesize = 0;
 };
-// False when fstat fails, or when a device's end cannot be learned.
+// False when fstat fails, when a device's end cannot be learned, or when MTD
+// flash does not say what it is.
 bool learnkind(int fd, Kind &kind);
 
 // How many bytes one read at off should ask for, for a dump of len bytes.
@@ -38,20 +46,48 @@ bool cutshort(int fd, const Kind &kind, unsigned char *buf, std::size_t want, ss
 
 // What a patch works on. Reads for wildcards, and of what a write covers,
 // go through r; writes go through w, whose kind is kind; path opens r again
-// where it had to be closed. limit is where writing must stop, or -1. erase is
-// set for flash whose bits a write can only clear. known is the mask of bytes
-// to write, and old (flash only) the flash's bytes under them, read before and
-// after a write; both hold room bytes, the longest pattern so far. wrote says
-// that a write was issued.
+// where it had to be closed. end is where a device or an attribute ends and
+// fsize the file size limit, -1 where there is none. known is the mask of
+// bytes to write, and old (flash only) the flash's bytes under them, read
+// before and after a write; both hold room bytes, the longest pattern so far.
+// wrote says that a write was issued.
 struct Target {
   const char *path;
   int r, w;
   Kind kind;
-  long long limit;
-  bool erase, wrote;
+  long long end, fsize;
+  bool wrote;
   unsigned char *known, *old;
   std::size_t room;
 };
+
+// Why nothing of a pattern is written. The explanation names each.
+enum class Refusal {
+  none,
+  unreachable, // its last byte would lie past the largest offset there is
+  end,         // it would end past a device's end
+  fsize,       // it would end past the file size limit
+  badblock,    // it touches an erase block that the flash marks bad
+  ecc,         // a read of the flash before the write failed its ECC
+  query,       // the flash did not answer a query about its ECC or blocks
+  unread,      // NAND flash that cannot be read
+  bits,        // flash would have to set a bit that is clear
+  page,        // NAND: a page it falls in is not erased, or takes two stretches
+  memory,      // memory ran out
+};
+
+// What a pattern will do, decided before anything is written: the known
+// positions [i, j) (none when i == j) and what refuses it. readfailed says
+// that a wildcard's read failed: that byte stays untouched, and the run is
+// trouble.
+struct Plan {
+  long i = 0, j = 0;
+  Refusal refusal = Refusal::none;
+  bool readfailed = false;
+};
+
+// Pairs that ask for nothing are skipped by rule, in every mode.
+bool skipped(long long off, long count);
 
 // False when the path cannot be patched: it cannot be opened for writing,
 // what it is or where it ends cannot be learned, or wildcards could not be
@@ -59,9 +95,14 @@ struct Target {
 bool openpatch(const char *path, int r, Target &t);
 // Room for a pattern of count positions; false when memory runs out.
 bool makeroom(Target &t, long count);
-// Writes the known bytes of a pattern of count positions at off, whole or not
-// at all where the kind of file allows.
-int writepattern(Target &t, long long off, const unsigned char *data, long count);
+// Fills the wildcards of a pattern of count positions at off from the file
+// and decides what it will do, reading but never writing.
+Plan planpattern(Target &t, long long off, unsigned char *data, const unsigned char *set,
+                 long count);
+// Plans a pattern and writes its known bytes, whole or not at all where the
+// kind of file allows.
+int writepattern(Target &t, long long off, unsigned char *data, const unsigned char *set,
+                 long count);
 // Ends a patch: its bytes on the medium, or trouble.
 int syncpatch(const Target &t);
 

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "files.h"
+#include "flash.h"
 #include "hexcodec.h"
 
 // Offsets past 2 GiB must work on 32-bit targets too.
@@ -198,26 +199,14 @@ int dumppair(int fd, const Kind &kind, long long off, long long len, Buffer &buf
   std::size_t want = readcap(kind, off, len);
   // One spare byte, so that a length of 0 never asks for no memory at all.
   if (!reserve(buf, want + 1)) return failpair(off);
+  Watch watch = watchreads(fd, kind);
   ssize_t n = readsome(fd, buf.bytes, want);
   if (n < 0) return failpair(off);
   if (n > 0 && !putline("", off, buf.bytes, static_cast<long>(n))) return exit_trouble;
-  // The bytes are shown either way, but a dump cut short is not whole.
-  return cutshort(fd, kind, buf.bytes, want, n) ? exit_trouble : exit_done;
-}
-
-// Fills the wildcard positions from the file. known[i] ends up 1 for each
-// position that holds a byte to write: a wildcard whose byte cannot be read
-// stays 0, since writing a made-up byte there would corrupt the file.
-void fillwild(int r, long long off, unsigned char *data, const unsigned char *set,
-              unsigned char *known, long count) {
-  for (long i = 0; i < count; i++) {
-    known[i] = set[i];
-    unsigned char b;
-    if (!set[i] && seekto(r, off, i) && readsome(r, &b, 1) == 1) {
-      data[i] = b;
-      known[i] = 1;
-    }
-  }
+  // The bytes are shown either way, but a dump cut short, or flash whose ECC
+  // failed or whose block is bad, is not whole.
+  bool whole = readswell(fd, kind, watch, off, off + n);
+  return cutshort(fd, kind, buf.bytes, want, n) || !whole ? exit_trouble : exit_done;
 }
 
 int patchpair(Target &t, long long off, const char *pattern) {
@@ -225,10 +214,9 @@ int patchpair(Target &t, long long off, const char *pattern) {
   unsigned char *set;
   unsigned char *data = fromhex(pattern, count, set);
   if (!data) outofmemory();
-  if (count <= 0 || off < 0) return exit_done;
+  if (skipped(off, count)) return exit_done;
   if (!makeroom(t, count)) outofmemory();
-  fillwild(t.r, off, data, set, t.known, count);
-  return writepattern(t, off, data, count);
+  return writepattern(t, off, data, set, count);
 }
 
 } // namespace
@@ -300,7 +288,9 @@ int search_main(int argc, char **argv) {
   if (argc < 2) return exit_trouble;
   int fd = openread(argv[1]);
   if (fd < 0) return exit_trouble;
-  int status = exit_done;
+  // Flash must say what it is for its reads to be watched.
+  Kind kind;
+  int status = learnflash(fd, kind) ? exit_done : exit_trouble;
   bool scanned = false;
   for (int p = 2; p < argc; p++) {
     long count;
@@ -315,7 +305,8 @@ int search_main(int argc, char **argv) {
       continue;
     }
     scanned = true;
-    if (!scan(fd, data, set, count)) status = exit_trouble;
+    Watch watch = watchreads(fd, kind);
+    if (!scan(fd, data, set, count) || !passwell(fd, kind, watch)) status = exit_trouble;
   }
   return finish(status);
 }
@@ -359,13 +350,10 @@ void flush(Run &a, Run &b, long long start) {
   putrun("> ", a, start);
 }
 
-} // namespace
-
-int varnock_main(int argc, char **argv) {
-  if (argc < 3) return exit_trouble;
-  // A missing file must not read as an empty one.
-  int fa = openread(argv[1]), fb = openread(argv[2]);
-  if (fa < 0 || fb < 0) return exit_trouble;
+// Walks both files together, one byte of each per step, to the end of both;
+// false when a read fails, which ends the walk rather than looping on the
+// failure.
+bool walk(int fa, int fb) {
   Run a{static_cast<unsigned char *>(std::malloc(1)), 0};
   Run b{static_cast<unsigned char *>(std::malloc(1)), 0};
   if (!a.bytes || !b.bytes) outofmemory();
@@ -379,7 +367,7 @@ int varnock_main(int argc, char **argv) {
       flush(a, b, start);
       std::free(a.bytes);
       std::free(b.bytes);
-      return finish(ra < 0 || rb < 0 ? exit_trouble : exit_done);
+      return ra >= 0 && rb >= 0;
     }
     bool same = ra == 1 && rb == 1 && ca == cb;
     if (same != agree) {
@@ -391,4 +379,20 @@ int varnock_main(int argc, char **argv) {
     if (ra == 1) append(a, ca);
     if (rb == 1) append(b, cb);
   }
+}
+
+} // namespace
+
+int varnock_main(int argc, char **argv) {
+  if (argc < 3) return exit_trouble;
+  // A missing file must not read as an empty one.
+  int fa = openread(argv[1]), fb = openread(argv[2]);
+  if (fa < 0 || fb < 0) return exit_trouble;
+  // Flash must say what it is for its reads to be watched.
+  Kind ka, kb;
+  bool learned = learnflash(fa, ka) && learnflash(fb, kb);
+  Watch wa = watchreads(fa, ka), wb = watchreads(fb, kb);
+  bool read = walk(fa, fb);
+  bool well = passwell(fa, ka, wa) && passwell(fb, kb, wb);
+  return finish(learned && read && well ? exit_done : exit_trouble);
 }

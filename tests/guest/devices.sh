@@ -17,6 +17,15 @@ run() {
   fi
 }
 
+# Runs a command under strace, which fails the Nth call of one kind (EIO) on
+# one path: the failures that no device gives at will.
+fails() {
+  path=$1 call=$2 n=$3
+  shift 3
+  /usr/bin/strace -f -qq --seccomp-bpf -o /dev/null -P "$path" -e trace="$call" \
+    -e inject="$call":error=EIO:when="$n" "$@"
+}
+
 hexat() { dd if="$1" bs=1 skip="$2" count="$3" 2>/dev/null | od -An -tx1 -v | tr -d ' \n'; }
 
 has() {
@@ -71,6 +80,27 @@ cat /tmp/part > /dev/mtdblock2
 cp /tmp/part /tmp/part2
 printf Z | dd of=/tmp/part2 bs=1 seek=5000 conv=notrunc 2>/dev/null
 dd if=/dev/zero of=/tmp/zeros bs=16384 count=1 2>/dev/null
+
+# Raw NAND of their own for the cases of reads that the ECC could not
+# correct and of bad blocks. mtd6: page 0 holds text ("1000000\n", ...), page
+# 2 the same with two bits flipped in its first ECC step, which the ECC
+# cannot correct, page 3 with one, which it corrects, and page 4 reads all
+# ff but has its ECC bytes programmed to 00 (OOB bytes 0-3 and 6-7 of a
+# small page). /tmp/img6 is mtd6 as it reads, the failed pages too. mtd4 is
+# erased, and its fourth erase block, at 49152, is marked bad.
+seq 1000000 1000063 > /tmp/page
+dd if=/tmp/page of=/dev/mtd6 bs=512 2>/dev/null
+{ nandraw copy /dev/mtd6 0 1024 0:11 && nandraw copy /dev/mtd6 0 1536 0:01 &&
+  nandraw lay /dev/mtd6 2048 ff 00000000ffff0000ffffffffffffffff; } 2> /tmp/stderr ||
+  fail "nandraw: $(cat /tmp/stderr)"
+dd if=/dev/mtd6 of=/tmp/img6 bs=512 2>/dev/null
+ln -s /dev/mtd6 modecc
+ln -s /dev/mtd4 modbad
+# mtd4's own node, writable but not readable by an ordinary user.
+mknod /tmp/dev/wonand c 90 8
+chown 1000 /tmp/dev/wonand
+chmod 0200 /tmp/dev/wonand
+ln -s /tmp/dev/wonand modwo
 settle
 
 # UBI on partition mtd3: a dynamic volume of four logical erase blocks (LEBs)
@@ -112,6 +142,44 @@ writes() {
   run "mtdblock: ending on the last byte" 0 '' $kit/varnock modblock0 65534 '61 .'
   settle
   has "mtdblock: ... only the whole pattern went in" /dev/mtd0 65533 5a615a
+
+  # NAND takes one program per page between erases: a page must read all ff
+  # before it is written, even by a patch that only clears bits. Reads
+  # before the write that the ECC cannot correct, and bad blocks, refuse
+  # the pair; the run's other pairs go on.
+  run "nand: a whole page into an erased page" 0 '' $kit/varnock modbad 512 "$(rep 0f 512)"
+  has "nand: ... is written" /dev/mtd4 512 "$(rep 0f 512)"
+  run "nand: the page again, only clearing bits" 2 '' $kit/varnock modbad 512 "$(rep 0e 512)"
+  has "nand: ... keeps its bytes" /dev/mtd4 512 "$(rep 0f 512)"
+  run "nand: a page whose ECC bytes were programmed" 2 '' $kit/varnock modecc 2048 "$(rep 00 512)"
+  has "nand: ... keeps its bytes" /dev/mtd6 2048 "$(rep ff 512)"
+  run "nand: a page in a bad block, then one in a good block" 2 '' \
+    $kit/varnock modbad 49152 "$(rep 00 512)" 1024 "$(rep 22 512)"
+  has "nand: ... the bad block is not written" /dev/mtd4 49152 "$(rep ff 512)"
+  has "nand: ... the good one is" /dev/mtd4 1024 "$(rep 22 512)"
+  run "nand: the last page before the bad block" 0 '' $kit/varnock modbad 48640 "$(rep 11 512)"
+  has "nand: ... is written" /dev/mtd4 48640 "$(rep 11 512)"
+  run "nand: flash that cannot be read is not written" 2 '' \
+    asuser 1000 $kit/varnock modwo 1536 "$(rep 33 512)"
+  has "nand: ... and stays erased" /dev/mtd4 1536 "$(rep ff 512)"
+
+  # Where the flash does not answer, fail closed: a dump or a search prints
+  # its lines, a patch writes nothing, and the status is 2. A patch asks mtd4
+  # what it is (1), the ECC's count (2), the bad block table (3) and the count
+  # again (4) before it writes, and the count before (5) and after (6) it
+  # reads the page back; a dump or a search asks what it is (1), the count
+  # before (2) and after (3) its reads, and the bad block table (4).
+  for n in 1 2 3 4 5 6; do
+    at=$((32768 + 512 * n)) want=$(rep 44 512)
+    [ $n -le 4 ] && want=$(rep ff 512)
+    run "nand: ioctl $n of a patch fails" 2 '' fails /dev/mtd4 ioctl $n $kit/varnock modbad $at "$(rep 44 512)"
+    has "nand: ... and the page holds what it held before the failed call" /dev/mtd4 $at "$want"
+  done
+  for n in 1 2 3 4; do
+    run "nand: ioctl $n of a dump fails" 2 '0 31 30\n' fails /dev/mtd6 ioctl $n $kit/varnock /dev/mtd6 0 2
+    run "nand: ioctl $n of a search fails" 2 '1000 56 4e 4b 31\n9000 56 4e 4b 32\n' \
+      fails /dev/mtd2 ioctl $n $kit/varnock-search /dev/mtd2 '56 4e 4b .'
+  done
 
   # The mtdblock device erases and rewrites whole blocks for a patch.
   run "mtdblock: a patch" 0 '' $kit/varnock modblock 4095 '41 42 43'
@@ -199,6 +267,24 @@ reads() {
     $kit/varnock "$big" 6442450940 99999999999
   run "$tag: nand: a huge length before its end" 0 '65532 5a 5a 61 5a\n' \
     $kit/varnock /dev/mtd0 65532 99999999999
+  # Raw NAND returns the bytes of a page that its ECC could not correct, and of
+  # a bad block, without an error: the lines show them, the status is 2.
+  run "$tag: nand ecc: a page the ECC corrects" 0 '1536 31 30 30 30 30 30 30 0a\n' \
+    $kit/varnock /dev/mtd6 1536 8
+  run "$tag: nand ecc: a page it cannot correct, shown as read" 2 \
+    '0 31 30\n1024 20 30 30 30 30 30 30 0a\n1536 31 30\n' \
+    $kit/varnock /dev/mtd6 0 2 1024 8 1536 2
+  run "$tag: nand ecc: a search" 2 '0 31 30 30 30 30 30 30 0a\n1536 31 30 30 30 30 30 30 0a\n' \
+    $kit/varnock-search /dev/mtd6 '31 30 30 30 30 30 30 0a'
+  run "$tag: nand ecc: compare the flash with its image" 2 '' $kit/varnock-cmp /dev/mtd6 /tmp/img6
+  run "$tag: nand ecc: ... and the image with the flash" 2 '' $kit/varnock-cmp /tmp/img6 /dev/mtd6
+  run "$tag: nand bad block: a dump that ends before it" 0 '49148 11 11 11 11\n' \
+    $kit/varnock /dev/mtd4 49148 4
+  run "$tag: nand bad block: a dump into it" 2 '49150 11 11 ff ff\n' $kit/varnock /dev/mtd4 49150 4
+  run "$tag: nand bad block: a search" 2 '' $kit/varnock-search /dev/mtd4 'de ad be ef'
+  run "$tag: nand bad block: a compare" 2 '' $kit/varnock-cmp /dev/mtd4 /dev/mtd4
+  run "$tag: mtdblock: a bad block reads as its bytes" 0 '49152 ff ff ff ff\n' \
+    $kit/varnock /dev/mtdblock4 49152 4
   # A read that meets the bad stretch returns the bytes before it, and no error.
   run "$tag: dm: a dump across a bad stretch shows what it read, status 2" 2 \
     '65532 56 4e 4b 35\n' $kit/varnock "$bad" 65532 8

@@ -13,13 +13,16 @@
 # compiler on the host, and the armhf architecture added to dpkg
 # (.ci/install-deps does all of it). Nothing is installed into
 # the host: the kernel and busybox packages are only unpacked.
-# Usage: tests/guest/run.sh [work folder] [bench]
-# With "bench", bench/guest.sh times patches of flash after the cases.
+# Usage: tests/guest/run.sh [work folder] [bench [base build folder]]
+# With "bench", bench/guest.sh times patches of flash after the cases, and
+# where a base build folder is given (another armhf-static build, an older
+# release for one), the flash checks of this build against that one's.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 src=$PWD
 work=$(realpath -m "${1:-build-guest}")
 bench=${2:-}
+base=${3:-}
 hf=$src/build-armhf-static el=$src/build-armel-static
 for f in "$hf/varnock" "$hf/tests/cli_tests" "$hf/tests/codec_tests" "$el/varnock"; do
   [ -x "$f" ] || { echo "missing $f: build the armhf-static and armel-static presets" >&2; exit 1; }
@@ -28,10 +31,11 @@ rm -rf "$work/root" "$work/debs" "$work/unpacked"
 mkdir -p "$work/root" "$work/debs"
 started=$(date +%s)
 
-# Debian's current armmp kernel, through its metapackage, and busybox.
+# Debian's current armmp kernel, through its metapackage, busybox, and strace
+# for the calls that no device makes fail.
 kernel=$(apt-cache depends linux-image-armmp:armhf | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)$/\1/p')
 [ -n "$kernel" ] || { echo "cannot resolve linux-image-armmp:armhf" >&2; exit 1; }
-(cd "$work/debs" && apt-get download -q "$kernel" busybox-static:armhf 2>&1 | grep -v '^W: Download is performed unsandboxed' || true)
+(cd "$work/debs" && apt-get download -q "$kernel" busybox-static:armhf strace:armhf 2>&1 | grep -v '^W: Download is performed unsandboxed' || true)
 for deb in "$work"/debs/*.deb; do dpkg-deb -x "$deb" "$work/unpacked"; done
 vmlinuz=$(ls "$work"/unpacked/boot/vmlinuz-*)
 
@@ -40,6 +44,13 @@ root=$work/root
 mkdir -p "$root"/{bin,proc,sys,dev,tmp,modules,kit/armhf,kit/armel}
 cp "$work/unpacked/bin/busybox" "$root/bin/"
 ln -s busybox "$root/bin/sh"
+# strace, with the armhf C library that it links against, off the PATH: the
+# command-line suite is not to take it for the strace it runs its host rows
+# under.
+mkdir -p "$root/usr/bin" "$root/lib/arm-linux-gnueabihf"
+cp "$work/unpacked/usr/bin/strace" "$root/usr/bin/"
+cp /usr/arm-linux-gnueabihf/lib/ld-linux-armhf.so.3 "$root/lib/"
+cp /usr/arm-linux-gnueabihf/lib/libc.so.6 "$root/lib/arm-linux-gnueabihf/"
 # Each module goes into /modules/order after the modules it depends on: the
 # package has no modules.dep, but each module names its own (depends=).
 module() {
@@ -54,9 +65,10 @@ module() {
 for name in virtio_mmio virtio_blk loop nandsim mtdblock ubi dm_mod vfat nls_cp437 nls_ascii; do
   module "$name"
 done
-# The initramfs has no dmsetup and no UBI tools: helpers of the kit's own
-# speak to the device-mapper and to UBI.
-for helper in dmtable ubivol; do
+# The initramfs has no dmsetup, no UBI tools and no MTD tools, and its busybox
+# cannot look users up: helpers of the kit's own speak to the device-mapper,
+# to UBI and to raw NAND, and run a command as another user.
+for helper in dmtable ubivol nandraw asuser; do
   arm-linux-gnueabihf-g++ -std=c++20 -Wall -Wextra -O2 -static -o "$root/bin/$helper" \
     "tests/guest/$helper.cpp"
 done
@@ -66,6 +78,10 @@ cp tests/guest/devices.sh "$root/kit/"
 if [ "$bench" = bench ]; then
   arm-linux-gnueabihf-g++ -std=c++20 -Wall -Wextra -O2 -static -o "$root/bin/medians" bench/medians.cpp
   cp bench/guest.sh "$root/kit/bench.sh"
+  if [ -n "$base" ]; then
+    mkdir -p "$root/kit/base"
+    cp -a "$base"/varnock{,-search,-cmp} "$root/kit/base/"
+  fi
 fi
 cp tests/guest/init "$root/init"
 chmod +x "$root/init"
