@@ -77,6 +77,7 @@ void redirect(int target, const char *path, int flags) {
   redirect(0, "/dev/null", O_RDONLY);
   if (opts.mode == Stdout::capture) redirect(1, outp.c_str(), O_WRONLY | O_CREAT | O_TRUNC);
   if (opts.mode == Stdout::full) redirect(1, "/dev/full", O_WRONLY);
+  if (opts.mode == Stdout::null) redirect(1, "/dev/null", O_WRONLY);
   if (opts.mode == Stdout::closed) ::close(1);
   redirect(2, errp.c_str(), O_WRONLY | O_CREAT | O_TRUNC);
   struct rlimit fsize = {opts.fsize, opts.fsize};

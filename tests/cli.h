@@ -11,7 +11,7 @@
 
 namespace cli {
 
-enum class Stdout { capture, full, closed };
+enum class Stdout { capture, full, closed, null };
 
 struct Outcome {
   int status; // exit status, or 128 + signal number

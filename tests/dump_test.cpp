@@ -195,6 +195,23 @@ TEST(Dump, BlockDevice) {
       });
 }
 
+// One read(2) transfers at most the largest int rounded down to a page
+// (0x7ffff000 bytes on 4 KiB pages): a dump of a device larger than that asks
+// for no more, or its read would look cut short.
+TEST(Dump, LargestRead) {
+  if (cli::emulated()) GTEST_SKIP() << "a 2 GiB read under user-mode emulation takes minutes";
+  if (sizeof(void *) < 8) GTEST_SKIP() << "a 2 GiB buffer does not fit a 32-bit address space";
+  cli::Folder dir;
+  int fd = ::open(dir.at("image").c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_EQ(::ftruncate(fd, 3LL << 30), 0);
+  ::close(fd);
+  cli::Loop loop(dir.at("image"));
+  if (loop.dev.empty()) GTEST_SKIP() << loop.why;
+  cli::expect(cli::run({"varnock", loop.dev, "0", "0x80000000"}, dir.path,
+                       {.mode = cli::Stdout::null, .timeout = 200}),
+              "", 0);
+}
+
 // Calls the dump relies on fail as a failing kernel would fail them. A dump
 // that cannot learn a file's kind or a device's end cannot tell a read cut
 // short; a read that fails right after a short one tells that the file was

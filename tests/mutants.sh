@@ -28,11 +28,18 @@ src/tools/varnock.cpp|std::signal(SIGXFSZ, SIG_IGN);|
 src/tools/files.cpp|std::min<unsigned long long>(readmax(), LLONG_MAX - off)|readmax()
 src/tools/files.cpp|  if (r >= 0 && !samefile(r, t.kind.st)) {|  if (r < 0) {
 src/tools/files.cpp|st.st_dev == other.st_dev && |
-src/tools/files.cpp|readat(t.r, off, i, data + i, 1) == 1|readat(t.r, off, i, data + i, 1) != 0
+src/tools/files.cpp|t.known[i] = got == 1;|t.known[i] = got != 0;
 src/tools/files.cpp|bool closed = close(t.w) == 0;|bool closed = (close(t.w), true);
 src/tools/files.cpp|end > off ? end - off : 0|end - off
-src/tools/files.cpp|  if (S_ISREG(t.kind.st.st_mode) && !reservespan(t.w, off, p.i, p.j)) return exit_trouble;\n|
-src/tools/files.cpp|return got == 0 \|\| errno == EOPNOTSUPP \|\| errno == ENOSYS;|return true;
+src/tools/regular.cpp|  if (!reservespan(t.w, from, to, size)) return exit_trouble;\n|
+src/tools/regular.cpp|return got == 0 \|\| errno == EOPNOTSUPP \|\| errno == ENOSYS;|return true;
+src/tools/regular.cpp|  if (!reservespan(t.w, from, to, size))|  if (!reservespan(t.w, off, off + j - i, size))
+src/tools/regular.cpp|  if (to <= size && alldata(w, from, to)) return true;\n|
+src/tools/regular.cpp|  if (roomerror(why)) restore(t, from, upto, size, haveold);\n|
+src/tools/regular.cpp|  if (st.st_size > size && ftruncate(t.w, size) != 0) ok = false;\n|
+src/tools/regular.cpp|    failed = got < 0;\n|
+src/tools/files.cpp|    if (got < 0) good = false;\n|
+src/tools/files.cpp|  return INT_MAX & ~(page - 1);|  return INT_MAX;
 src/tools/files.cpp|    if (more <= 0) return more < 0;|    if (more <= 0) return false;
 src/tools/varnock.cpp|  if (!modify && r >= 0 && !learnkind(r, kind)) status = exit_trouble;|  if (!modify && r >= 0) learnkind(r, kind);
 src/tools/files.cpp|  return kind.end >= 0;\n}|  return true;\n}

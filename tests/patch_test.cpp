@@ -94,24 +94,31 @@ TEST(Patch, UnreachableOffsets) {
   });
 }
 
+// Makes path, a file in dir, writable but not readable for the tool. A
+// user's own file of mode 0200 refuses reading, but root reads any file: root
+// runs the tool as another user, and the options say so.
+cli::Options writeonly(const cli::Folder &dir, const std::string &path) {
+  cli::Options opts;
+  if (::geteuid() == 0) {
+    ::chmod(dir.path.c_str(), 0755);
+    EXPECT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    // The build folder may lie where the other user cannot reach it (under a
+    // home folder of mode 0700): run a copy of the tool from the test's folder.
+    cli::put(dir.at("varnock"), cli::get(cli::bindir() + "/varnock"));
+    EXPECT_EQ(::chmod(dir.at("varnock").c_str(), 0755), 0);
+    opts = {.uid = 65534, .bindir = dir.path};
+  }
+  EXPECT_EQ(::chmod(path.c_str(), 0200), 0);
+  return opts;
+}
+
 // A file that can be written but not read takes given bytes; wildcards stay
-// untouched. A user's own file of mode 0200 refuses reading, but root reads
-// any file: root runs the tool as another user.
+// untouched.
 TEST(Patch, WriteOnlyFile) {
   cli::Folder dir;
   std::string path = dir.at("modwo");
   cli::put(path, orig);
-  cli::Options opts;
-  if (::geteuid() == 0) {
-    ::chmod(dir.path.c_str(), 0755);
-    ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
-    // The build folder may lie where the other user cannot reach it (under a
-    // home folder of mode 0700): run a copy of the tool from the test's folder.
-    cli::put(dir.at("varnock"), cli::get(cli::bindir() + "/varnock"));
-    ASSERT_EQ(::chmod(dir.at("varnock").c_str(), 0755), 0);
-    opts = {.uid = 65534, .bindir = dir.path};
-  }
-  ASSERT_EQ(::chmod(path.c_str(), 0200), 0);
+  cli::Options opts = writeonly(dir, path);
   cli::expect(cli::run({"varnock", "modwo", "0", "61 . 63", "5", "78"}, dir.path, opts), "", 0);
   cli::expect(cli::run({"varnock", "./modwo", "0", "1"}, dir.path, opts), "0\n", 2);
   ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
@@ -227,20 +234,35 @@ TEST(Patch, WriteBackToTheMedium) {
 
 // Calls the patch relies on fail as a failing kernel would fail them. What
 // it cannot learn (the file's kind, the file size limit) stops the run before
-// anything is written; a failed read leaves its wildcard untouched; a failed
-// reservation, sync or close is trouble; a file system that cannot reserve is
-// written all the same.
+// anything is written; a failed read leaves its wildcard untouched and is
+// trouble; a failed reservation, sync or close is trouble; bytes written
+// already need no reservation, and a file system that cannot reserve is
+// written all the same; a write that fails for room takes back what the
+// pattern wrote and the size it grew by, one that fails otherwise does not.
 TEST(Patch, FailedCalls) {
   if (*cli::unstraceable()) GTEST_SKIP() << cli::unstraceable();
   auto failing = [](const std::string &call) {
     return cli::Options{.strace = {"-P", "modtest", "-e", "inject=" + call}};
   };
   std::vector<Patch> cases = {
-      {{"varnock", "modtest", "0", "61 . 63"}, "aBcDEFG", 0, failing("read:error=EIO")},
+      {{"varnock", "modtest", "0", "61 . 63"}, "aBcDEFG", 2, failing("read:error=EIO")},
+      {{"varnock", "modtest", "0", "61 . 62"}, "aBbDEFG", 2, failing("read:error=EIO:when=1")},
+      {{"varnock", "modtest", "0", "61 . 62"}, "aBbDEFG", 2, failing("read:error=EIO:when=2")},
       {{"varnock", "modtest", "0", "61"}, "aBCDEFG", 2, failing("close:error=EIO")},
       {{"varnock", "modtest", "0", "61"}, "aBCDEFG", 2, failing("fdatasync:error=EIO")},
       {{"varnock", "modtest", "0", "61"}, orig, 2, failing("%fstat:error=EIO:when=1")},
-      {{"varnock", "modtest", "0", "61"}, orig, 2, failing("fallocate:error=ENOSPC")},
+      {{"varnock", "modtest", "7", "61"}, orig, 2, failing("fallocate:error=ENOSPC")},
+      {{"varnock", "modtest", "0", "61"}, "aBCDEFG", 0, failing("fallocate:error=ENOSPC")},
+      {{"varnock", "modtest", "6", "61 62 . . 63"}, orig, 2, failing("write:error=ENOSPC:when=2")},
+      {{"varnock", "modtest", "6", "61 62 . . 63"}, orig, 2, failing("write:error=EFBIG:when=2")},
+      {{"varnock", "modtest", "6", "61 62 . . 63"},
+       "ABCDEFa",
+       2,
+       failing("write:error=ENOSPC:when=2+")},
+      {{"varnock", "modtest", "6", "61 62 . . 63"},
+       "ABCDEFab",
+       2,
+       failing("write:error=EIO:when=2")},
       {{"varnock", "modtest", "0", "61", "3", "64"},
        "aBCdEFG",
        0,
@@ -266,15 +288,20 @@ TEST(Patch, WholeAtFileSystemLimits) {
     long long from_end; // the offset, counted back from the end of the file
     std::string pattern;
     int status;
-    std::string after; // the file's last four bytes afterwards
-    int grown = 0;     // and how many bytes it grew by
+    std::string after;       // the file's last four bytes afterwards
+    int grown = 0;           // and how many bytes it grew by
+    bool unreadable = false; // the tool cannot read the file
   };
   const std::string held = bytes({0, 0, 0, 0x11});
+  // The wildcards cannot be read: the known bytes, and what must be reserved,
+  // begin at the last four bytes of the file.
+  const std::string blind = std::string(4092, '.') + "aa bb cc dd ee ff 00 11";
   const std::vector<Limit> cases = {
       {largest, 1, "61 62", 2, held},
       {largest, 2, "61 62", 0, bytes({0, 0, 0x61, 0x62})},
       {full, 2, "aa bb cc dd", 2, held},
       {room, 2, "aa bb cc dd", 0, bytes({0xaa, 0xbb, 0xcc, 0xdd}), 2},
+      {full, 4096, blind, 2, held, 0, true},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.where == largest ? "largest file size" : c.where == full ? "full" : "room");
@@ -301,7 +328,8 @@ TEST(Patch, WholeAtFileSystemLimits) {
          fill >= 0 && ::write(fill, block, sizeof block) > 0;) {
     }
     std::string off = std::to_string(size - c.from_end);
-    cli::expect(cli::run({"varnock", "modf", off, c.pattern}, in), "", c.status);
+    cli::Options opts = c.unreadable ? writeonly(dir, in + "/modf") : cli::Options{};
+    cli::expect(cli::run({"varnock", "modf", off, c.pattern}, in, opts), "", c.status);
     char got[4] = {};
     EXPECT_EQ(::pread(fd, got, 4, size + c.grown - 4), 4);
     EXPECT_EQ(std::string(got, 4), c.after);
@@ -309,6 +337,99 @@ TEST(Patch, WholeAtFileSystemLimits) {
     ::fstat(fd, &st);
     EXPECT_EQ(st.st_size, size + c.grown);
     ::close(fd);
+  }
+}
+
+// File systems that cannot reserve (ext4 without extents, as it mounts ext2
+// and ext3 volumes) or that refuse to reserve bytes already written (XFS),
+// each full: a pattern over written bytes is written; one that needs room it
+// cannot have is taken back whole, and the room it took is given back. Steps
+// run in turn in the image's folder; the files are made by writing.
+TEST(Patch, WholeOnFullFileSystems) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a file system image needs root";
+  struct Step {
+    std::string before; // shell commands run in the folder first, or ""
+    std::vector<std::string> argv;
+    int status;
+    std::string file; // afterwards the file holds bytes at offset at, and has size bytes
+    long long at;
+    std::string bytes;
+    long long size;
+  };
+  struct Full {
+    const char *name, *make; // made, mounted on m and filled
+    std::vector<Step> steps;
+  };
+  const std::string spans(1032, 'x'); // two blocks of 1 KiB past the end, and 8 bytes
+  std::string across;
+  for (std::size_t k = 0; k < spans.size(); k++) across += "77";
+  const std::vector<Full> cases = {
+      {"ext4 without extents",
+       "truncate -s 2M img && mkfs.ext4 -q -F -b 1024 -m 0 -O ^extent,^64bit img && mkdir m && "
+       "mount -o loop img m && head -c 4096 /dev/zero | tr '\\0' A > m/modf && "
+       "head -c 1024 /dev/zero > m/spare && { dd if=/dev/zero of=m/fill bs=1024; true; } && sync",
+       {
+           {"",
+            {"varnock", "modf", "100", "11 22 33 44"},
+            0,
+            "modf",
+            100,
+            "\x11\x22\x33\x44",
+            4096},
+           {"",
+            {"varnock", "modf", "4092", "11 22 33 44 55 66 77 88"},
+            2,
+            "modf",
+            4092,
+            "AAAA",
+            4096},
+           // one block free, and a pattern over two new ones: the one it took comes back
+           {"rm spare && sync", {"varnock", "modf", "4092", across}, 2, "modf", 4092, "AAAA", 4096},
+           {"", {"varnock", "modf", "4094", "61 62 63 64"}, 0, "modf", 4092, "AAab", 4098},
+       }},
+      {"XFS",
+       "truncate -s 320M img && mkfs.xfs -q img && mkdir m && mount -o loop img m && "
+       "head -c 8192 /dev/zero | tr '\\0' A > m/modf && "
+       "printf Z | dd of=m/modhole bs=1 seek=1048575 && at=0 && added=1 && "
+       // XFS frees room in the background: fill in rounds, until one adds nothing
+       "while [ $added = 1 ]; do added=0; sync; for step in 67108864 1048576 65536 4096; do "
+       "while fallocate -o $at -l $step m/fill; do at=$((at + step)) added=1; done; done; done",
+       {
+           {"",
+            {"varnock", "modf", "200", "11 22 33 44"},
+            0,
+            "modf",
+            200,
+            "\x11\x22\x33\x44",
+            8192},
+           {"",
+            {"varnock", "modhole", "131072", "11 22 33 44"},
+            2,
+            "modhole",
+            131072,
+            std::string(4, '\0'),
+            1048576},
+       }},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    cli::Folder dir;
+    auto sh = [&](const std::string &script) {
+      std::string cmd = "(cd '" + dir.path + "' && " + script + ") >/dev/null 2>&1";
+      return std::system(cmd.c_str()) == 0;
+    };
+    if (!sh(c.make)) GTEST_SKIP() << "cannot make a full " << c.name << " image";
+    for (const auto &step : c.steps) {
+      SCOPED_TRACE(cli::joined(step.argv).substr(0, 80));
+      if (!step.before.empty()) {
+        ASSERT_TRUE(sh("cd m && " + step.before));
+      }
+      cli::expect(cli::run(step.argv, dir.at("m")), "", step.status);
+      std::string got = cli::get(dir.at("m/" + step.file));
+      EXPECT_EQ(got.substr(static_cast<std::size_t>(step.at), step.bytes.size()), step.bytes);
+      EXPECT_EQ(static_cast<long long>(got.size()), step.size);
+    }
+    sh("umount m");
   }
 }
 

@@ -1,6 +1,7 @@
 #include "files.h"
 
 #include "flash.h"
+#include "regular.h"
 #include "ubi.h"
 
 #include <algorithm>
@@ -168,9 +169,12 @@ bool makeroom(Target &t, long count) {
   auto n = static_cast<std::size_t>(count);
   if (n <= t.room) return true;
   std::free(t.known);
-  t.known = static_cast<unsigned char *>(std::malloc(isflash(t.kind.st) ? 2 * n : n));
+  // Flash reads its bytes before and after a write, a regular file the bytes
+  // that a failed write takes back.
+  bool old = isflash(t.kind.st) || S_ISREG(t.kind.st.st_mode);
+  t.known = static_cast<unsigned char *>(std::malloc(old ? 2 * n : n));
   t.room = t.known ? n : 0;
-  t.old = t.known && isflash(t.kind.st) ? t.known + n : nullptr;
+  t.old = t.known && old ? t.known + n : nullptr;
   return t.known != nullptr;
 }
 
@@ -191,29 +195,22 @@ int writeknown(Target &t, long long off, const unsigned char *data, long count) 
 
 namespace {
 
-// A write that runs out of room (ENOSPC, EDQUOT) or meets the file system's
-// largest file size (EFBIG) takes what fits before it fails: half a pattern.
-// Reserving the span first has the file system refuse it whole, before
-// anything is written, and costs nothing where the span is allocated already.
-// Not posix_fallocate, which may write zeros. A file system that cannot
-// reserve (procfs, sysfs, FUSE, UBIFS) is written as before. The span is
-// [off + i, off + j).
-bool reservespan(int w, long long off, long i, long j) {
-  int got;
-  do got = fallocate(w, FALLOC_FL_KEEP_SIZE, off + i, j - i);
-  while (got != 0 && errno == EINTR);
-  return got == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
-}
-
 // Fills the wildcard positions from the file. known[i] ends up 1 for each
 // position that holds a byte to write: a wildcard whose byte cannot be read
-// stays 0, since writing a made-up byte there would corrupt the file.
-void fillwild(const Target &t, long long off, unsigned char *data, const unsigned char *set,
+// stays 0, since writing a made-up byte there would corrupt the file. False
+// when a read failed, which is trouble, unlike a position at or past the end
+// or a file that cannot be read at all.
+bool fillwild(const Target &t, long long off, unsigned char *data, const unsigned char *set,
               long count) {
+  bool good = true;
   for (long i = 0; i < count; i++) {
     t.known[i] = set[i];
-    if (!set[i] && t.r >= 0 && readat(t.r, off, i, data + i, 1) == 1) t.known[i] = 1;
+    if (set[i] || t.r < 0) continue;
+    ssize_t got = readat(t.r, off, i, data + i, 1);
+    t.known[i] = got == 1;
+    if (got < 0) good = false;
   }
+  return good;
 }
 
 // The ends that the last known byte, at off + j - 1, must not pass.
@@ -226,7 +223,7 @@ Refusal limits(const Target &t, long long off, long j) {
 
 int writeplan(Target &t, long long off, const unsigned char *data, long count, const Plan &p) {
   if (t.kind.leb > 0) return changelebs(t, off, data, p.i, p.j);
-  if (S_ISREG(t.kind.st.st_mode) && !reservespan(t.w, off, p.i, p.j)) return exit_trouble;
+  if (S_ISREG(t.kind.st.st_mode)) return writeregular(t, off, data, count, p.i, p.j);
   if (isflash(t.kind.st)) return writeflash(t, off, data, count);
   return writeknown(t, off, data, count);
 }
@@ -240,8 +237,8 @@ bool skipped(long long off, long count) {
 Plan planpattern(Target &t, long long off, unsigned char *data, const unsigned char *set,
                  long count) {
   Watch watch = watchreads(t.r, t.kind);
-  fillwild(t, off, data, set, count);
   Plan p;
+  p.readfailed = !fillwild(t, off, data, set, count);
   p.j = count; // from the first known byte to the last
   while (p.i < p.j && !t.known[p.i]) p.i++;
   while (p.j > p.i && !t.known[p.j - 1]) p.j--;

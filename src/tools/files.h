@@ -2,7 +2,7 @@
 // it: reading raw descriptors, what kind of file a descriptor is and where it
 // ends, and the walk of a patch that has each kind take it whole or not at
 // all. What only MTD flash or UBI volumes need is in units of their own
-// (flash.h, ubi.h).
+// (flash.h, ubi.h), and so is what only regular files need (regular.h).
 #pragma once
 
 #include <cstddef>
@@ -48,8 +48,9 @@ bool cutshort(int fd, const Kind &kind, unsigned char *buf, std::size_t want, ss
 // go through r; writes go through w, whose kind is kind; path opens r again
 // where it had to be closed. end is where a device or an attribute ends and
 // fsize the file size limit, -1 where there is none. known is the mask of
-// bytes to write, and old (flash only) the flash's bytes under them, read
-// before and after a write; both hold room bytes, the longest pattern so far.
+// bytes to write, and old (flash and regular files) the file's bytes under
+// them, read before a write and on flash after it too; both hold room bytes,
+// the longest pattern so far.
 // wrote says that a write was issued.
 struct Target {
   const char *path;

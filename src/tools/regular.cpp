@@ -1,0 +1,109 @@
+#include "regular.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// A write that runs out of room (ENOSPC, EDQUOT) or meets the file system's
+// largest file size (EFBIG) takes what fits before it fails: half a pattern.
+bool roomerror(int e) {
+  return e == ENOSPC || e == EDQUOT || e == EFBIG;
+}
+
+// Whether [from, to) holds data throughout: the first hole from there lies at
+// or past to. Unwritten (preallocated) extents count as holes.
+bool alldata(int fd, long long from, long long to) {
+  return lseek(fd, from, SEEK_HOLE) >= to;
+}
+
+// Whether [from, to) is all holes: no data from there before to.
+bool allholes(int fd, long long from, long long to) {
+  off_t data = lseek(fd, from, SEEK_DATA);
+  return data >= to || (data < 0 && errno == ENXIO);
+}
+
+// Reserving the span first has the file system refuse it whole, before
+// anything is written, and costs nothing where the span is allocated already.
+// Not posix_fallocate, which may write zeros. A file system that cannot
+// reserve (procfs, sysfs, FUSE, UBIFS, ext4 without extents as for ext2 and
+// ext3 volumes) is written as before. A span that holds data throughout, below
+// the file's size, is not reserved: XFS reserves for the whole range before
+// it looks at what is allocated, and refuses a full file system's written
+// bytes that a write would take.
+bool reservespan(int w, long long from, long long to, long long size) {
+  if (to <= size && alldata(w, from, to)) return true;
+  int got;
+  do got = fallocate(w, FALLOC_FL_KEEP_SIZE, from, to - from);
+  while (got != 0 && errno == EINTR);
+  return got == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
+}
+
+// The file's bytes [from, to) into old, read before anything is written:
+// what a failed write takes back. Holes read as zeros, so a span of holes is
+// known without reading it. False where they cannot be had; failed says that
+// their read failed.
+bool readold(const Target &t, long long from, long long to, bool &failed) {
+  auto n = static_cast<std::size_t>(to - from);
+  if (n == 0) return true;
+  if (t.r >= 0) {
+    ssize_t got = readat(t.r, from, 0, t.old, n);
+    failed = got < 0;
+    return got == static_cast<ssize_t>(n);
+  }
+  std::memset(t.old, 0, n);
+  return allholes(t.w, from, to);
+}
+
+// Takes back what a write that failed for room or size left of the pattern:
+// the old bytes over what it wrote, and the size the file had before. False
+// when that fails too, as on a copy-on-write file system, where the old bytes
+// need new room as well.
+bool restore(const Target &t, long long from, long long upto, long long size, bool haveold) {
+  bool ok = true;
+  long long back = std::min(upto, size);
+  if (haveold && back > from)
+    ok = seekto(t.w, from, 0) && writeall(t.w, t.old, static_cast<std::size_t>(back - from));
+  struct stat st;
+  if (fstat(t.w, &st) != 0) return false;
+  // The only shortening there is: back to the size the file had before the pair.
+  if (st.st_size > size && ftruncate(t.w, size) != 0) ok = false;
+  return ok;
+}
+
+// Writes the stretches of known bytes in order, as writeknown does, and tells
+// how far the bytes written reach and why writing stopped (0 when it did not).
+int writestretches(Target &t, long long off, const unsigned char *data, long count,
+                   long long &upto) {
+  for (long i = 0, j = 0; stretch(t.known, count, i, j); i = j) {
+    if (!seekto(t.w, off, i)) return EINVAL;
+    t.wrote = true;
+    for (long k = i; k < j;) {
+      ssize_t w = write(t.w, data + k, static_cast<std::size_t>(j - k));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return w < 0 ? errno : EIO;
+      k += w;
+      upto = off + k;
+    }
+  }
+  return 0;
+}
+
+} // namespace
+
+int writeregular(Target &t, long long off, const unsigned char *data, long count, long i, long j) {
+  struct stat st;
+  if (fstat(t.w, &st) != 0) return exit_trouble;
+  long long from = off + i, to = off + j, size = st.st_size;
+  if (!reservespan(t.w, from, to, size)) return exit_trouble;
+  bool failed = false;
+  bool haveold = readold(t, from, std::min(to, std::max(from, size)), failed);
+  long long upto = from;
+  int why = writestretches(t, off, data, count, upto);
+  if (why == 0) return failed ? exit_trouble : exit_done;
+  if (roomerror(why)) restore(t, from, upto, size, haveold);
+  return exit_trouble;
+}

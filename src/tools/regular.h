@@ -1,0 +1,10 @@
+// Regular files, on whatever file system holds them: what a patch must do so
+// that a pattern is written whole or not at all where the file system runs
+// out of room or meets its largest file size.
+#pragma once
+
+#include "files.h"
+
+// Writes the known bytes of a planned pattern of count positions at off,
+// whose known positions are [i, j), into a regular file.
+int writeregular(Target &t, long long off, const unsigned char *data, long count, long i, long j);
