@@ -57,6 +57,8 @@ src/tools/varnock.cpp|bool well = passwell(fa, ka, wa) && passwell(fb, kb, wb);|
 src/tools/files.cpp|  if (kind.end >= 0) return n < want;|  if (kind.end >= 0) return false;|guest
 src/tools/ubi.cpp|ok = changeleb(t.w, first + k, lebs + k * leb, leb);|ok = changeleb(t.w, first + k, lebs + k * leb, std::min<long long>(leb, off + j - (first + k) * leb));|guest
 src/tools/ubi.cpp|    close(t.r);\n    t.wrote = true;|    t.wrote = true;|guest
+src/tools/ubi.cpp|last = (0ULL + off + j - 1) / leb|last = (0ULL + off + j) / leb|guest
+src/tools/files.cpp|  if (!regularend(t.w, t.kind.st, t.end)) return false;\n||guest
 TABLE
 )
 

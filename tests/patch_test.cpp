@@ -251,6 +251,7 @@ TEST(Patch, FailedCalls) {
       {{"varnock", "modtest", "0", "61"}, "aBCDEFG", 2, failing("close:error=EIO")},
       {{"varnock", "modtest", "0", "61"}, "aBCDEFG", 2, failing("fdatasync:error=EIO")},
       {{"varnock", "modtest", "0", "61"}, orig, 2, failing("%fstat:error=EIO:when=1")},
+      {{"varnock", "modtest", "0", "61"}, orig, 2, failing("%fstatfs:error=EIO")},
       {{"varnock", "modtest", "7", "61"}, orig, 2, failing("fallocate:error=ENOSPC")},
       {{"varnock", "modtest", "0", "61"}, "aBCDEFG", 0, failing("fallocate:error=ENOSPC")},
       {{"varnock", "modtest", "6", "61 62 . . 63"}, orig, 2, failing("write:error=ENOSPC:when=2")},

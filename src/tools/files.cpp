@@ -141,13 +141,15 @@ bool readsame(Target &t) {
 
 // Devices refuse writes past their end after taking the part of a pattern
 // before it: a half-written header or checksum. A regular file does the same
-// at the file size limit (RLIMIT_FSIZE). So the pattern that would cross
-// either is not begun. Other files keep their own rules: /dev/null takes
-// anything. False when the limit cannot be learned.
+// at the file size limit (RLIMIT_FSIZE), and a sysfs attribute at its size.
+// So the pattern that would cross any of them is not begun. Other files keep
+// their own rules: /dev/null takes anything. False when a limit cannot be
+// learned.
 bool writelimit(Target &t) {
   t.end = t.kind.end;
   t.fsize = -1;
   if (!S_ISREG(t.kind.st.st_mode)) return true;
+  if (!regularend(t.w, t.kind.st, t.end)) return false;
   struct rlimit lim;
   if (getrlimit(RLIMIT_FSIZE, &lim) != 0) return false;
   if (lim.rlim_cur != RLIM_INFINITY && lim.rlim_cur <= LLONG_MAX) t.fsize = lim.rlim_cur;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -93,6 +94,20 @@ int writestretches(Target &t, long long off, const unsigned char *data, long cou
 }
 
 } // namespace
+
+// A sysfs attribute that reports a size above 0 (a binary one: an EEPROM, an
+// nvmem cell, PCI config space) cannot grow: the kernel shortens a write that
+// crosses its end and fails the next, leaving half a MAC address. So its size
+// is its end, as a device's end is. Text attributes report 4096 and get that
+// end too, more than they take anyway.
+bool regularend(int fd, const struct stat &st, long long &end) {
+  constexpr unsigned long sysfs_magic = 0x62656572;
+  struct statfs fs;
+  end = -1;
+  if (fstatfs(fd, &fs) != 0) return false;
+  if (static_cast<unsigned long>(fs.f_type) == sysfs_magic && st.st_size > 0) end = st.st_size;
+  return true;
+}
 
 int writeregular(Target &t, long long off, const unsigned char *data, long count, long i, long j) {
   struct stat st;

@@ -49,6 +49,34 @@ holds() {
 
 settle() { sync; echo 3 > /proc/sys/vm/drop_caches; }
 
+# Fills a mounted file system with small files, in rounds until a round adds
+# none: JFFS2 frees room in the background (its garbage collection), and
+# UBIFS once what it budgeted is written back.
+fillup() {
+  n=0 added=1
+  while [ $added = 1 ]; do
+    added=0
+    sync
+    sleep 1
+    while dd if=/dev/urandom of="$1/fill$n" bs=256 count=1 2>/dev/null; do n=$((n + 1)) added=1; done
+  done
+}
+
+# The cases of a full file system mounted on $2 (named $1), patched by $3: a
+# pattern within a page, one across pages and one across the file's end.
+full() {
+  fs=$1 dir=$2
+  seq 100000 101999 | tr -d '\n' | head -c 8192 > "$dir/modf"
+  cp "$dir/modf" /tmp/modf
+  fillup "$dir"
+  cd "$dir" || return
+  run "$fs, full: a pattern within a page" 2 '' $3/varnock modf 100 '61 62 63 64'
+  run "$fs, full: a pattern across pages" 2 '' $3/varnock modf 1000 "$(rep 41 6000)"
+  run "$fs, full: a pattern across the file's end" 2 '' $3/varnock modf 8190 '71 72 73 74'
+  cd /tmp/dev
+  holds "$fs, full: ... the file keeps its bytes and its size" "$dir/modf" /tmp/modf
+}
+
 # The 6 GiB disk, the 16 KiB one and the 1 MiB FAT one, told apart by size
 # in 512-byte sectors.
 for d in vda vdb vdc; do
@@ -101,6 +129,10 @@ mknod /tmp/dev/wonand c 90 8
 chown 1000 /tmp/dev/wonand
 chmod 0200 /tmp/dev/wonand
 ln -s /tmp/dev/wonand modwo
+# The configuration space of the emulated PCIe host bridge: a sysfs binary
+# attribute of a fixed size (256 bytes), bytes from 64 on free to write.
+cfg=/sys/bus/pci/devices/0000:00:00.0/config
+ln -s $cfg modpci
 settle
 
 # UBI on partition mtd3: a dynamic volume of four logical erase blocks (LEBs)
@@ -181,6 +213,24 @@ writes() {
       fails /dev/mtd2 ioctl $n $kit/varnock-search /dev/mtd2 '56 4e 4b .'
   done
 
+  # A sysfs binary attribute cannot grow: the kernel shortens a write that
+  # crosses its end and fails the next. Its size is its end.
+  size=$(stat -c %s $cfg)
+  run "sysfs: a pattern inside a binary attribute" 0 '' $kit/varnock modpci 64 '11 22 33 44'
+  has "sysfs: ... reads back" $cfg 64 11223344
+  run "sysfs: a pattern that would end past its size" 2 '' $kit/varnock modpci $((size - 1)) '55 66'
+  has "sysfs: ... writes nothing" $cfg $((size - 2)) 0000
+  run "sysfs: a pattern that ends on its last byte" 0 '' $kit/varnock modpci $((size - 2)) '55 66'
+  has "sysfs: ... is written" $cfg $((size - 2)) 5566
+
+  # JFFS2 on NAND of its own, mtd5, full. Log-structured: every write takes
+  # new room, an overwrite too. It reserves room for a write before it takes
+  # any of it, so a pattern that does not fit is refused whole.
+  mkdir -p /mnt/jffs2
+  mount -t jffs2 /dev/mtdblock5 /mnt/jffs2 || fail "mount JFFS2"
+  full jffs2 /mnt/jffs2 $kit
+  umount /mnt/jffs2
+
   # The mtdblock device erases and rewrites whole blocks for a patch.
   run "mtdblock: a patch" 0 '' $kit/varnock modblock 4095 '41 42 43'
   run "mtdblock: a patch with a wildcard at 4096" 0 '' $kit/varnock modblock 4095 '78 . 7a'
@@ -212,6 +262,20 @@ volumes() {
   poke /tmp/vol $((2 * leb - 2)) 11223344
   holds "ubi: ... both parts read back, nothing else changed" /dev/ubi0_0 /tmp/vol
 
+  run "ubi: a pattern that ends on the volume's last byte" 0 '' \
+    $kit/varnock modvol $((4 * leb - 2)) '61 62'
+  poke /tmp/vol $((4 * leb - 2)) 6162
+  holds "ubi: ... both bytes written, nothing else changed" /dev/ubi0_0 /tmp/vol
+
+  # UBIFS on a volume of its own, full. It budgets room for a write before
+  # it takes any of it, so a pattern that does not fit is refused whole. It
+  # is unmounted before the power cut below attaches UBI again.
+  ubivol mkvol /dev/ubi0 fs $((26 * leb)) dynamic 2> /tmp/stderr || fail "ubivol: $(cat /tmp/stderr)"
+  mkdir -p /mnt/ubifs
+  mount -t ubifs ubi0:fs /mnt/ubifs || fail "mount UBIFS"
+  full ubifs /mnt/ubifs $kit
+  umount /mnt/ubifs
+
   # Refused whole: past the end, a static volume (a volume update replaces
   # its data), a volume that another process holds open.
   run "ubi: a pattern that would end past the volume's end" 2 '' \
@@ -236,7 +300,8 @@ volumes() {
   echo 2 > $debug/tst_emulate_power_cut
   run "ubi: a power cut during the second change of a pattern" 2 '' \
     $kit/varnock modvol $((leb - 2)) 'c1 c2 c3 c4'
-  rmmod ubi && insmod /modules/ubi.ko mtd=3 || fail "ubi: attach the device again"
+  # UBIFS holds the UBI module: it goes first, and is not needed again.
+  rmmod ubifs && rmmod ubi && insmod /modules/ubi.ko mtd=3 || fail "ubi: attach the device again"
   poke /tmp/vol $((leb - 2)) c1c2
   holds "ubi: ... after attaching again, the first LEB new, the second old" /dev/ubi0_0 /tmp/vol
   run "ubi: ... and without the emulation the patch goes through" 0 '' \
