@@ -43,10 +43,12 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright ${CMAKE_CURRENT_BINARY_DIR}/
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # A stripped install (cpack, or cmake --install --strip) also drops the
-# compiler's notes, as Debian's own packaging does.
+# compiler's notes, as Debian's own packaging does, and on MIPS the procedure
+# descriptors (.pdr) that only a debugger reads: a twelfth of a board binary.
 install(CODE "
   if(CMAKE_INSTALL_DO_STRIP)
     execute_process(COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment --remove-section=.note
+      --remove-section=.pdr
       \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/varnock\"
       COMMAND_ERROR_IS_FATAL ANY)
   endif()")

@@ -105,23 +105,36 @@ unsigned char *fromhex(const char *text, long &count, unsigned char *&set) {
     set = nullptr;
     return nullptr;
   }
-  char pair[2];
-  unsigned held = 0;
+  HexWalk w{text};
+  bool given;
+  unsigned char byte;
+  const char *first, *last;
   long n = 0;
-  for (const char *c = text; *c; c++) {
-    if (*c == ' ' || *c == ',') continue;
-    if (*c == '.') {
-      out[n] = 0;
-      mask[n++] = 0;
-      continue;
-    }
-    pair[held++] = *c;
-    if (held == 2) {
-      held = 0;
-      out[n] = pairval(pair[0], pair[1]);
-      mask[n++] = 1;
-    }
+  while (hexnext(w, given, byte, first, last)) {
+    out[n] = given ? byte : 0;
+    mask[n++] = given;
   }
   count = n;
   return out;
+}
+
+bool hexnext(HexWalk &w, bool &given, unsigned char &byte, const char *&first, const char *&last) {
+  for (const char *c = w.at; *c; c++) {
+    if (*c == ' ' || *c == ',') continue;
+    w.at = c + 1;
+    // A full stop is a wildcard at once, even between a pair's characters.
+    given = *c != '.';
+    first = last = c;
+    if (!given) return true;
+    if (!w.held) {
+      w.held = c;
+      continue;
+    }
+    first = w.held;
+    w.held = nullptr;
+    byte = pairval(*first, *c);
+    return true;
+  }
+  while (*w.at) w.at++;
+  return false;
 }

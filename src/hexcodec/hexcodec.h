@@ -18,3 +18,15 @@ const char *tohex(const unsigned char *bytes, long count);
 // may write into the data. Returns a null pointer, with count 0, only when
 // memory runs out.
 unsigned char *fromhex(const char *text, long &count, unsigned char *&set);
+
+// A walk over a hex pattern, one position at a time, as fromhex reads it: at
+// is the next character, held the first character of a pair still open.
+struct HexWalk {
+  const char *at;
+  const char *held = nullptr;
+};
+// Reads the next position of the pattern: a given byte (given true, byte its
+// value, first and last its two characters) or a wildcard (given false, first
+// and last its full stop). False at the text's end, where held is a last
+// character left alone, which is dropped, or null.
+bool hexnext(HexWalk &w, bool &given, unsigned char &byte, const char *&first, const char *&last);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -30,8 +31,65 @@ bool seekto(int fd, long long base, long delta) {
   return lseek(fd, at, SEEK_SET) != -1;
 }
 
+namespace {
+
+// The patterns an explanation has laid over the file, and the stretch
+// [size, grown) they grow a regular file by: every position there that no
+// pattern covers reads as 0, as the gap before a pattern past the end does.
+struct Laid {
+  long long off;
+  long count;
+  unsigned char *bytes, *known;
+};
+Laid *laid;
+long nlaid;
+long long size = -1, grown = -1;
+
+} // namespace
+
+bool layover(long long off, const unsigned char *bytes, const unsigned char *known, long count,
+             long long filesize) {
+  auto *more = static_cast<Laid *>(std::realloc(laid, (nlaid + 1) * sizeof *laid));
+  if (!more) return false;
+  laid = more;
+  auto n = static_cast<std::size_t>(count);
+  auto *copy = static_cast<unsigned char *>(std::malloc(2 * n));
+  if (!copy) return false;
+  std::memcpy(copy, bytes, n);
+  std::memcpy(copy + n, known, n);
+  laid[nlaid++] = {off, count, copy, copy + n};
+  size = filesize;
+  for (long k = count; filesize >= 0 && k > 0; k--)
+    if (known[k - 1]) {
+      grown = std::max(grown, off + k);
+      break;
+    }
+  return true;
+}
+
+void laidover(long long off, unsigned char *bytes, unsigned char *have, long n) {
+  for (long k = 0; k < n && off + k < grown; k++)
+    if (!have[k] && off + k >= size) bytes[k] = 0, have[k] = 1;
+  for (long i = 0; i < nlaid; i++)
+    for (long k = 0; k < laid[i].count; k++) {
+      long long at = laid[i].off + k - off;
+      if (laid[i].known[k] && at >= 0 && at < n) bytes[at] = laid[i].bytes[k], have[at] = 1;
+    }
+}
+
 ssize_t readat(int fd, long long base, long delta, unsigned char *buf, std::size_t n) {
-  return seekto(fd, base, delta) ? readsome(fd, buf, n) : 0;
+  ssize_t got = seekto(fd, base, delta) ? readsome(fd, buf, n) : 0;
+  if (nlaid == 0 || got < 0) return got;
+  // What the read returned, and after it what the patterns foreseen so far
+  // make of the file, as far as it runs on without a gap.
+  auto *have = static_cast<unsigned char *>(std::calloc(n ? n : 1, 1));
+  if (!have) return -1;
+  std::memset(have, 1, static_cast<std::size_t>(got));
+  laidover(base + delta, buf, have, static_cast<long>(n));
+  auto k = static_cast<std::size_t>(got);
+  while (k < n && have[k]) k++;
+  std::free(have);
+  return static_cast<ssize_t>(k);
 }
 
 bool writeall(int fd, const unsigned char *p, std::size_t n) {
@@ -61,6 +119,7 @@ bool learnkind(int fd, Kind &kind) {
   kind = Kind{};
   if (!learnflash(fd, kind)) return false;
   kind.leb = volumeleb(kind.st);
+  kind.fixed = kind.leb > 0 && volumefixed(kind.st);
   if (!S_ISBLK(kind.st.st_mode) && !isflash(kind.st) && kind.leb == 0) return true;
   // Devices cannot grow and report a size of 0: their end is learned by
   // positioning there.
@@ -145,18 +204,18 @@ bool readsame(Target &t) {
 // So the pattern that would cross any of them is not begun. Other files keep
 // their own rules: /dev/null takes anything. False when a limit cannot be
 // learned.
-bool writelimit(Target &t) {
+} // namespace
+
+bool learnlimits(Target &t, int fd) {
   t.end = t.kind.end;
   t.fsize = -1;
   if (!S_ISREG(t.kind.st.st_mode)) return true;
-  if (!regularend(t.w, t.kind.st, t.end)) return false;
+  if (!regularend(fd, t.kind.st, t.end)) return false;
   struct rlimit lim;
   if (getrlimit(RLIMIT_FSIZE, &lim) != 0) return false;
   if (lim.rlim_cur != RLIM_INFINITY && lim.rlim_cur <= LLONG_MAX) t.fsize = lim.rlim_cur;
   return true;
 }
-
-} // namespace
 
 bool openpatch(const char *path, int r, Target &t) {
   t.path = path;
@@ -164,7 +223,7 @@ bool openpatch(const char *path, int r, Target &t) {
   // No O_CREAT and no O_TRUNC: a patch never makes a file or shortens one.
   t.w = open(path, O_WRONLY | O_NOCTTY);
   // A patch that cannot learn what its promises rest on writes nothing.
-  return t.w >= 0 && learnkind(t.w, t.kind) && readsame(t) && writelimit(t);
+  return t.w >= 0 && learnkind(t.w, t.kind) && readsame(t) && learnlimits(t, t.w);
 }
 
 bool makeroom(Target &t, long count) {
@@ -247,6 +306,7 @@ Plan planpattern(Target &t, long long off, unsigned char *data, const unsigned c
   if (p.i < p.j) p.refusal = limits(t, off, p.j);
   if (p.refusal == Refusal::none && isflash(t.kind.st))
     p.refusal = planflash(t, off, data, count, p.i, p.j, watch);
+  if (p.refusal == Refusal::none && t.kind.leb > 0) p.refusal = planvolume(t.kind);
   return p;
 }
 

@@ -23,14 +23,26 @@ ssize_t readsome(int fd, void *buf, std::size_t n);
 bool seekto(int fd, long long base, long delta);
 // One read of up to n bytes at base + delta: the count read, 0 where the
 // position is out of range or refused (past a device's end), -1 when the read
-// fails.
+// fails. The patches an explanation has foreseen are laid over what it reads.
 ssize_t readat(int fd, long long base, long delta, unsigned char *buf, std::size_t n);
+
+// The explanation of a patch lays each pattern it foresees over the file, so
+// that later pairs see it, as they would in a real run: count positions at
+// off, those whose known byte is 1, over a regular file of size bytes, which
+// grows past its end (-1 for a file that cannot grow). A real run lays
+// nothing.
+bool layover(long long off, const unsigned char *bytes, const unsigned char *known, long count,
+             long long size);
+// Lays the patterns foreseen so far over n bytes at off, whatever fd read:
+// have[k] says that byte k is known.
+void laidover(long long off, unsigned char *bytes, unsigned char *have, long n);
 
 // What a file is, learned once per run.
 struct Kind {
   struct stat st;     // all zero where fstat could not tell
   long long end = -1; // where a block device, MTD flash or UBI volume ends; -1 for other files
   long leb = 0;       // a UBI volume's logical erase block size; 0 for other files
+  bool fixed = false; // a static UBI volume, whose data is only ever replaced whole
   // MTD flash (MEMGETINFO): its flags, erase block and page sizes; 0 for other files
   std::uint32_t mtdflags = 0, erasesize = 0, pagesize = 0;
 };
@@ -74,6 +86,7 @@ enum class Refusal {
   unread,      // NAND flash that cannot be read
   bits,        // flash would have to set a bit that is clear
   page,        // NAND: a page it falls in is not erased, or takes two stretches
+  fixed,       // a static UBI volume
   memory,      // memory ran out
 };
 
@@ -94,6 +107,9 @@ bool skipped(long long off, long count);
 // what it is or where it ends cannot be learned, or wildcards could not be
 // read from the file it names.
 bool openpatch(const char *path, int r, Target &t);
+// Where writing into t must stop (its end and fsize), learned through fd on
+// the file; false when that cannot be learned.
+bool learnlimits(Target &t, int fd);
 // Room for a pattern of count positions; false when memory runs out.
 bool makeroom(Target &t, long count);
 // Fills the wildcards of a pattern of count positions at off from the file

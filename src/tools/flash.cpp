@@ -34,14 +34,6 @@ const unsigned long geteccstats = _IOR('M', 18, EccStats);
 // between erases. RAM and NVRAM behind the same driver need no erase at all.
 constexpr std::uint32_t mtd_bit_writeable = 0x800, mtd_no_erase = 0x1000;
 
-bool clearsonly(const Kind &kind) {
-  return !(kind.mtdflags & mtd_no_erase);
-}
-
-bool pageonce(const Kind &kind) {
-  return clearsonly(kind) && !(kind.mtdflags & mtd_bit_writeable);
-}
-
 bool eccstats(int fd, EccStats &stats) {
   return ioctl(fd, geteccstats, &stats) == 0;
 }
@@ -131,6 +123,14 @@ Refusal flashfits(Target &t, long long off, const unsigned char *data, long coun
 }
 
 } // namespace
+
+bool clearsonly(const Kind &kind) {
+  return !(kind.mtdflags & mtd_no_erase);
+}
+
+bool pageonce(const Kind &kind) {
+  return clearsonly(kind) && !(kind.mtdflags & mtd_bit_writeable);
+}
 
 bool learnflash(int fd, Kind &kind) {
   if (fstat(fd, &kind.st) != 0) {

@@ -11,6 +11,10 @@
 bool isflash(const struct stat &st);
 // fstat, and for MTD flash MEMGETINFO, into kind: false when either fails.
 bool learnflash(int fd, Kind &kind);
+// Flash whose programming only clears bits (NAND and NOR, not RAM), and of
+// that, flash that takes one program per page between erases (NAND).
+bool clearsonly(const Kind &kind);
+bool pageonce(const Kind &kind);
 
 // A watch over reads of MTD flash: the ECC's count of reads that it could
 // not correct, taken before them. ok is false where the count was not had.

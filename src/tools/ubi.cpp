@@ -14,22 +14,43 @@
 // it from others or tells its erase block size; sysfs does. 0 where that
 // cannot be learned: the device is then not taken for a volume, and the
 // kernel refuses a plain write to a volume.
-long volumeleb(const struct stat &st) {
-  if (!S_ISCHR(st.st_mode) || isflash(st)) return 0;
+namespace {
+
+// Reads the start of the device's sysfs entry called name into text; the
+// count read, or -1.
+ssize_t readentry(const struct stat &st, const char *name, char *text, std::size_t n) {
   // Built by hand, with the conversion that putline uses: printf would bring
   // a board binary most of musl's printf.
-  char path[64] = "/sys/dev/char/", text[24];
+  char path[80] = "/sys/dev/char/";
   char *at = std::to_chars(path + 14, path + 34, 0ULL + major(st.st_rdev)).ptr;
   *at++ = ':';
   at = std::to_chars(at, path + 48, 0ULL + minor(st.st_rdev)).ptr;
-  std::memcpy(at, "/usable_eb_size", 16);
+  std::memcpy(at, name, std::strlen(name) + 1);
   int fd = openread(path);
-  if (fd < 0) return 0;
-  ssize_t n = readsome(fd, text, sizeof text);
+  if (fd < 0) return -1;
+  ssize_t got = readsome(fd, text, n);
   close(fd);
+  return got;
+}
+
+} // namespace
+
+long volumeleb(const struct stat &st) {
+  if (!S_ISCHR(st.st_mode) || isflash(st)) return 0;
+  char text[24];
+  ssize_t n = readentry(st, "/usable_eb_size", text, sizeof text);
   long leb = 0;
   if (n > 0) std::from_chars(text, text + n, leb);
   return leb > 0 ? leb : 0;
+}
+
+bool volumefixed(const struct stat &st) {
+  char text[8];
+  return readentry(st, "/type", text, sizeof text) >= 6 && std::memcmp(text, "static", 6) == 0;
+}
+
+Refusal planvolume(const Kind &kind) {
+  return kind.fixed ? Refusal::fixed : Refusal::none;
 }
 
 namespace {

@@ -17,12 +17,11 @@
 #include "files.h"
 #include "flash.h"
 #include "hexcodec.h"
+#include "tools.h"
 
 // Offsets past 2 GiB must work on 32-bit targets too.
 static_assert(sizeof(off_t) == 8, "build with 64-bit file offsets");
 
-int search_main(int argc, char **argv);
-int varnock_main(int argc, char **argv);
 unsigned char *strnpe_c_(unsigned char *buf, long count, unsigned char byte);
 
 // A binary copied onto a board must tell its release, though the tools print
@@ -40,6 +39,19 @@ void keepstd() {
     if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", O_RDONLY);
 }
 
+int digitval(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
+  return 99;
+}
+
+bool isspacec(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+} // namespace
+
 int finish(int status) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) return exit_trouble;
   return status;
@@ -49,10 +61,9 @@ int finish(int status) {
   std::exit(finish(exit_trouble));
 }
 
-// Prints one line: prefix, position and the hex text of n bytes. The text is
-// rendered a slice at a time, so a long line needs no buffer three times its
-// length and stays in cache. False when memory for a slice runs out: the line
-// then ends where its text stopped, at worst after the position alone.
+// The text is rendered a slice at a time, so a long line needs no buffer three
+// times its length and stays in cache. When memory for a slice runs out, the
+// line ends where its text stopped, at worst after the position alone.
 bool putline(const char *prefix, long long pos, const unsigned char *bytes, long n) {
   constexpr long slice = 16384;
   // The head is "%s%lld" converted by hand: printf costs more than a search
@@ -76,22 +87,11 @@ bool putline(const char *prefix, long long pos, const unsigned char *bytes, long
   return ok;
 }
 
-int digitval(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
-  return 99;
-}
-
-bool isspacec(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 // Reads like strtoll with base 0, but the same on every C library: hex after
 // "0x", octal after "0", decimal otherwise, and never a "0b" binary prefix.
 // Clamped to the 64-bit range so that offsets past 2 GiB work on 32-bit
 // targets.
-long long readnum(const char *s) {
+Number readnumber(const char *s) {
   while (isspacec(*s)) s++;
   bool neg = *s == '-';
   if (*s == '+' || *s == '-') s++;
@@ -111,8 +111,8 @@ long long readnum(const char *s) {
     else
       v = v * base + d;
   }
-  if (over) return neg ? LLONG_MIN : LLONG_MAX;
-  return neg ? static_cast<long long>(0 - v) : static_cast<long long>(v);
+  if (over) return {neg ? LLONG_MIN : LLONG_MAX, base, s};
+  return {neg ? static_cast<long long>(0 - v) : static_cast<long long>(v), base, s};
 }
 
 const char *lastpart(const char *path) {
@@ -120,30 +120,18 @@ const char *lastpart(const char *path) {
   return slash ? slash + 1 : path;
 }
 
-} // namespace
+bool patchmode(const char *path) {
+  return std::strncmp(path, "mod", 3) == 0;
+}
 
 // ---- dump and patch ----
 
 namespace {
 
-// A working buffer that only grows: a later pair that fits reuses it. A dump
-// fills its buffer with one read, and taking the page faults of a fresh
-// buffer 4 KiB at a time costs about as much as the read itself, so large
-// buffers come from memory advised for huge pages.
-struct Buffer {
-  unsigned char *bytes = nullptr;
-  std::size_t room = 0; // mapped when huge_page or more, from malloc below
-};
-
+// A dump fills its buffer with one read, and taking the page faults of a
+// fresh buffer 4 KiB at a time costs about as much as the read itself, so
+// large buffers come from memory advised for huge pages.
 constexpr std::size_t huge_page = 2 << 20;
-
-void release(Buffer &b) {
-  if (b.room >= huge_page)
-    munmap(b.bytes, b.room);
-  else
-    std::free(b.bytes);
-  b = Buffer{};
-}
 
 // n bytes, a multiple of huge_page, starting on a huge_page boundary so that
 // every page of it can be a huge one.
@@ -188,25 +176,9 @@ bool pastend(int fd, long long off, int refusal) {
 }
 
 // A pair that cannot be read shows as its offset alone.
-int failpair(long long off) {
-  putline("", off, nullptr, 0);
+int failpair(const char *prefix, long long off) {
+  putline(prefix, off, nullptr, 0);
   return exit_trouble;
-}
-
-int dumppair(int fd, const Kind &kind, long long off, long long len, Buffer &buf) {
-  if (off < 0 || len < 0) return exit_done;
-  if (lseek(fd, off, SEEK_SET) == -1) return pastend(fd, off, errno) ? exit_done : failpair(off);
-  std::size_t want = readcap(kind, off, len);
-  // One spare byte, so that a length of 0 never asks for no memory at all.
-  if (!reserve(buf, want + 1)) return failpair(off);
-  Watch watch = watchreads(fd, kind);
-  ssize_t n = readsome(fd, buf.bytes, want);
-  if (n < 0) return failpair(off);
-  if (n > 0 && !putline("", off, buf.bytes, static_cast<long>(n))) return exit_trouble;
-  // The bytes are shown either way, but a dump cut short, or flash whose ECC
-  // failed or whose block is bad, is not whole.
-  bool whole = readswell(fd, kind, watch, off, off + n);
-  return cutshort(fd, kind, buf.bytes, want, n) || !whole ? exit_trouble : exit_done;
 }
 
 int patchpair(Target &t, long long off, const char *pattern) {
@@ -221,6 +193,32 @@ int patchpair(Target &t, long long off, const char *pattern) {
 
 } // namespace
 
+void release(Buffer &b) {
+  if (b.room >= huge_page)
+    munmap(b.bytes, b.room);
+  else
+    std::free(b.bytes);
+  b = Buffer{};
+}
+
+int dumppair(int fd, const Kind &kind, long long off, long long len, Buffer &buf,
+             const char *prefix) {
+  if (off < 0 || len < 0) return exit_done;
+  if (lseek(fd, off, SEEK_SET) == -1)
+    return pastend(fd, off, errno) ? exit_done : failpair(prefix, off);
+  std::size_t want = readcap(kind, off, len);
+  // One spare byte, so that a length of 0 never asks for no memory at all.
+  if (!reserve(buf, want + 1)) return failpair(prefix, off);
+  Watch watch = watchreads(fd, kind);
+  ssize_t n = readsome(fd, buf.bytes, want);
+  if (n < 0) return failpair(prefix, off);
+  if (n > 0 && !putline(prefix, off, buf.bytes, static_cast<long>(n))) return exit_trouble;
+  // The bytes are shown either way, but a dump cut short, or flash whose ECC
+  // failed or whose block is bad, is not whole.
+  bool whole = readswell(fd, kind, watch, off, off + n);
+  return cutshort(fd, kind, buf.bytes, want, n) || !whole ? exit_trouble : exit_done;
+}
+
 int main(int argc, char **argv) {
   keepstd();
   // Past the file size limit a write must fail (EFBIG), not end the tool.
@@ -228,11 +226,12 @@ int main(int argc, char **argv) {
   const char *name = argc > 0 && argv[0] ? lastpart(argv[0]) : "";
   if (std::strcmp(name, "varnock-search") == 0) return search_main(argc, argv);
   if (std::strcmp(name, "varnock-cmp") == 0) return varnock_main(argc, argv);
+  if (std::strcmp(name, "varnock-explain") == 0) return explain_main(argc, argv);
   if (argc < 2) return exit_trouble;
 
   const char *path = argv[1];
   int r = openread(path);
-  bool modify = std::strncmp(path, "mod", 3) == 0;
+  bool modify = patchmode(path);
   Target patch{};
   if (modify && !openpatch(path, r, patch)) return exit_trouble;
   // An unreadable file spoils a dump; a patch needs to read only wildcards.
@@ -242,9 +241,9 @@ int main(int argc, char **argv) {
   if (!modify && r >= 0 && !learnkind(r, kind)) status = exit_trouble;
   Buffer buf;
   for (int p = 2; p + 1 < argc; p += 2) {
-    long long off = readnum(argv[p]);
+    long long off = readnumber(argv[p]).value;
     int got = modify ? patchpair(patch, off, argv[p + 1])
-                     : dumppair(r, kind, off, readnum(argv[p + 1]), buf);
+                     : dumppair(r, kind, off, readnumber(argv[p + 1]).value, buf, "");
     if (got != exit_done) status = got;
   }
   if (modify && syncpatch(patch) != exit_done) status = exit_trouble;
