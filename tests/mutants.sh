@@ -20,7 +20,7 @@ src/tools/files.cpp|S_ISREG(kind.st.st_mode) && kind.st.st_size > 0|S_ISREG(kind
 src/tools/varnock.cpp|  if (refusal == ESPIPE) return false;\n|
 src/tools/varnock.cpp|return end >= 0 && off >= end;|return off >= end;
 src/tools/varnock.cpp|  if (run.count == 0) return;\n|  if (run.count == 0) return;\n  std::fputs("run", stderr);\n
-src/tools/varnock.cpp|  putline("", off, nullptr, 0);\n  return exit_trouble;|  putline("", off, nullptr, 0);\n  return exit_done;
+src/tools/varnock.cpp|  putline(prefix, off, nullptr, 0);\n  return exit_trouble;|  putline(prefix, off, nullptr, 0);\n  return exit_done;
 src/tools/files.cpp|  if (t.end >= 0 && off >= t.end - (j - 1)) return Refusal::end;\n|
 src/tools/files.cpp|  if (t.r < 0 \|\| samefile(t.r, t.kind.st)) return true;|  return true;
 src/tools/varnock.cpp|  if (modify && syncpatch(patch) != exit_done) status = exit_trouble;\n|
@@ -58,7 +58,8 @@ src/tools/files.cpp|  if (kind.end >= 0) return n < want;|  if (kind.end >= 0) r
 src/tools/ubi.cpp|ok = changeleb(t.w, first + k, lebs + k * leb, leb);|ok = changeleb(t.w, first + k, lebs + k * leb, std::min<long long>(leb, off + j - (first + k) * leb));|guest
 src/tools/ubi.cpp|    close(t.r);\n    t.wrote = true;|    t.wrote = true;|guest
 src/tools/ubi.cpp|last = (0ULL + off + j - 1) / leb|last = (0ULL + off + j) / leb|guest
-src/tools/files.cpp|  if (!regularend(t.w, t.kind.st, t.end)) return false;\n||guest
+src/tools/files.cpp|  if (!regularend(fd, t.kind.st, t.end)) return false;\n||guest
+src/tools/ubi.cpp|  return kind.fixed ? Refusal::fixed : Refusal::none;|  return Refusal::none;
 TABLE
 )
 

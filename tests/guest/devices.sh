@@ -26,6 +26,15 @@ fails() {
     -e inject="$call":error=EIO:when="$n" "$@"
 }
 
+# Runs varnock-explain of a command line: its refused and trouble lines, and
+# its status.
+explains() {
+  "$@" > /tmp/explained
+  status=$?
+  grep '^refused\|^trouble' /tmp/explained
+  return $status
+}
+
 hexat() { dd if="$1" bs=1 skip="$2" count="$3" 2>/dev/null | od -An -tx1 -v | tr -d ' \n'; }
 
 has() {
@@ -195,6 +204,16 @@ writes() {
     asuser 1000 $kit/varnock modwo 1536 "$(rep 33 512)"
   has "nand: ... and stays erased" /dev/mtd4 1536 "$(rep ff 512)"
 
+  # The explanation foresees what the patches above met, and writes nothing.
+  run "explain: a NAND page not erased" 2 'refused a NAND page it falls in is not erased\n' \
+    explains $kit/varnock-explain varnock modbad 512 '0f 0f'
+  run "explain: a bad block" 2 'refused it touches an erase block that the flash marks bad\n' \
+    explains $kit/varnock-explain varnock modbad 49152 00
+  run "explain: a read that fails its ECC" 2 'refused a read of the flash failed its ECC\n' \
+    explains $kit/varnock-explain varnock modecc 2048 00
+  run "explain: an erased page" 0 '' explains $kit/varnock-explain varnock modbad 4096 00
+  has "explain: ... stays erased" /dev/mtd4 4096 ffff
+
   # Where the flash does not answer, fail closed: a dump or a search prints
   # its lines, a patch writes nothing, and the status is 2. A patch asks mtd4
   # what it is (1), the ECC's count (2), the bad block table (3) and the count
@@ -222,6 +241,9 @@ writes() {
   has "sysfs: ... writes nothing" $cfg $((size - 2)) 0000
   run "sysfs: a pattern that ends on its last byte" 0 '' $kit/varnock modpci $((size - 2)) '55 66'
   has "sysfs: ... is written" $cfg $((size - 2)) 5566
+  run "explain: past a sysfs attribute's end" 2 \
+    'refused it would end past the end of the device or attribute\n' \
+    explains $kit/varnock-explain varnock modpci $((size - 1)) '77 88'
 
   # JFFS2 on NAND of its own, mtd5, full. Log-structured: every write takes
   # new room, an overwrite too. It reserves room for a write before it takes
@@ -286,9 +308,19 @@ volumes() {
   exec 8<&-
   holds "ubi: ... none of them changed the dynamic volume" /dev/ubi0_0 /tmp/vol
   holds "ubi: ... nor the static one" /dev/ubi0_1 /tmp/svol
+  run "explain: a static volume" 2 'refused a static UBI volume\n' \
+    explains $kit/varnock-explain varnock modstatic 10 61
+  run "explain: past a volume's end" 2 'refused it would end past the end of the device or attribute\n' \
+    explains $kit/varnock-explain varnock modvol $((4 * leb - 1)) '61 62'
+  run "explain: a dynamic volume, with no write open and no LEB change" 0 '0\n' sh -c \
+    "/usr/bin/strace -f -o /tmp/trace -e trace=openat,ioctl $kit/varnock-explain varnock modvol 5 61 \
+      > /dev/null; s=\$?; grep -c 'UBI_IOCEBCH\|O_WRONLY\|O_RDWR' /tmp/trace; exit \$s"
   run "ubi: the same patch once the shell has closed it" 0 '' $kit/varnock modvol 5 61
   poke /tmp/vol 5 61
   holds "ubi: ... read back" /dev/ubi0_0 /tmp/vol
+  run "ubi: ... and the same traced, which shows its LEB change" 0 '1\n' sh -c \
+    "/usr/bin/strace -f -o /tmp/trace -e trace=ioctl $kit/varnock modvol 5 61; s=\$?; \
+      grep -c UBI_IOCEBCH /tmp/trace; exit \$s"
 
   # UBI's emulation of a power cut, set to stop writing at the second
   # volume header written, which is where the pattern's second change

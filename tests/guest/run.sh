@@ -72,8 +72,8 @@ for helper in dmtable ubivol nandraw asuser; do
   arm-linux-gnueabihf-g++ -std=c++20 -Wall -Wextra -O2 -static -o "$root/bin/$helper" \
     "tests/guest/$helper.cpp"
 done
-cp -a "$hf"/varnock{,-search,-cmp} "$hf/tests/cli_tests" "$hf/tests/codec_tests" "$root/kit/armhf/"
-cp -a "$el"/varnock{,-search,-cmp} "$root/kit/armel/"
+cp -a "$hf"/varnock{,-search,-cmp,-explain} "$hf/tests/cli_tests" "$hf/tests/codec_tests" "$root/kit/armhf/"
+cp -a "$el"/varnock{,-search,-cmp,-explain} "$root/kit/armel/"
 cp tests/guest/devices.sh "$root/kit/"
 if [ "$bench" = bench ]; then
   arm-linux-gnueabihf-g++ -std=c++20 -Wall -Wextra -O2 -static -o "$root/bin/medians" bench/medians.cpp
