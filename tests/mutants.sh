@@ -59,7 +59,7 @@ src/tools/ubi.cpp|ok = changeleb(t.w, first + k, lebs + k * leb, leb);|ok = chan
 src/tools/ubi.cpp|    close(t.r);\n    t.wrote = true;|    t.wrote = true;|guest
 src/tools/ubi.cpp|last = (0ULL + off + j - 1) / leb|last = (0ULL + off + j) / leb|guest
 src/tools/files.cpp|  if (!regularend(fd, t.kind.st, t.end)) return false;\n||guest
-src/tools/ubi.cpp|  return kind.fixed ? Refusal::fixed : Refusal::none;|  return Refusal::none;
+src/tools/ubi.cpp|  return kind.fixed ? Refusal::fixed : Refusal::none;|  return Refusal::none;|guest
 TABLE
 )
 
