@@ -228,9 +228,10 @@ namespace {
 
 int dumppairs(Seen &s, int argc, char **argv) {
   int status = exit_done;
+  // Character devices and files that report a size of 0 are not read here.
   // A FIFO, a directory or a socket fails its reads as a file that cannot be
   // opened does: each pair's line is its offset alone.
-  bool asks = s.r < 0 && s.reached && (S_ISCHR(s.st.st_mode) || S_ISREG(s.st.st_mode));
+  bool asks = s.reached && !readskind(s.st) && (S_ISCHR(s.st.st_mode) || S_ISREG(s.st.st_mode));
   if (!s.reached)
     status = refuse("the path cannot be reached");
   else if (S_ISFIFO(s.st.st_mode))

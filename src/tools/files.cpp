@@ -67,18 +67,30 @@ bool layover(long long off, const unsigned char *bytes, const unsigned char *kno
   return true;
 }
 
+namespace {
+
+// Where n positions from off end, or the largest offset there is.
+long long endof(long long off, long n) {
+  return n > LLONG_MAX - off ? LLONG_MAX : off + n;
+}
+
+} // namespace
+
 void laidover(long long off, unsigned char *bytes, unsigned char *have, long n) {
-  for (long k = 0; k < n && off + k < grown; k++)
-    if (!have[k] && off + k >= size) bytes[k] = 0, have[k] = 1;
-  for (long i = 0; i < nlaid; i++)
-    for (long k = 0; k < laid[i].count; k++) {
-      long long at = laid[i].off + k - off;
-      if (laid[i].known[k] && at >= 0 && at < n) bytes[at] = laid[i].bytes[k], have[at] = 1;
-    }
+  for (long k = 0; k < n && k < grown - off; k++)
+    if (!have[k] && k >= size - off) bytes[k] = 0, have[k] = 1;
+  for (long i = 0; i < nlaid; i++) {
+    const Laid &l = laid[i];
+    // Only where the pattern and the bytes read overlap.
+    for (long long at = std::max(off, l.off); at < std::min(endof(off, n), endof(l.off, l.count));
+         at++)
+      if (l.known[at - l.off]) bytes[at - off] = l.bytes[at - l.off], have[at - off] = 1;
+  }
 }
 
 ssize_t readat(int fd, long long base, long delta, unsigned char *buf, std::size_t n) {
-  ssize_t got = seekto(fd, base, delta) ? readsome(fd, buf, n) : 0;
+  if (!seekto(fd, base, delta)) return 0;
+  ssize_t got = readsome(fd, buf, n);
   if (nlaid == 0 || got < 0) return got;
   // What the read returned, and after it what the patterns foreseen so far
   // make of the file, as far as it runs on without a gap.
