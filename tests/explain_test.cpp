@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -185,15 +184,25 @@ TEST(Explain, NeverWrites) {
   cli::Outcome got = cli::run(explained({"varnock", "modfw.bin", "0", "61 . 63", "9", "78"}),
                               dir.path, {.strace = {"-y", "-o", log}});
   EXPECT_EQ(got.status, 0);
+  // Each line is "pid name(args) = result", descriptors shown as N<path>.
   std::stringstream calls;
   calls << std::ifstream(log).rdbuf();
-  const std::regex disturbs(R"((O_WRONLY|O_RDWR|O_TRUNC|O_CREAT)[^\n]*modfw|)"
-                            R"((write|pwrite64|fallocate|fdatasync|fsync|ftruncate|ioctl))"
-                            R"(\(\d+<[^>]*modfw)");
-  std::smatch seen;
-  std::string text = calls.str();
-  EXPECT_FALSE(std::regex_search(text, seen, disturbs)) << seen.str();
-  EXPECT_NE(text.find("modfw.bin"), std::string::npos) << "the trace shows no call on the file";
+  bool touched = false;
+  for (std::string line; std::getline(calls, line);) {
+    if (line.find("modfw.bin") == std::string::npos) continue;
+    touched = true;
+    std::size_t open = line.find('('), name = line.find_first_not_of(' ', line.find(' '));
+    std::string call = line.substr(name, open - name), first = line.substr(open + 1);
+    first = first.substr(0, first.find(','));
+    bool writes =
+        line.find("O_WRONLY") != std::string::npos || line.find("O_RDWR") != std::string::npos ||
+        line.find("O_CREAT") != std::string::npos || line.find("O_TRUNC") != std::string::npos;
+    for (const char *c :
+         {"write", "pwrite64", "fallocate", "fdatasync", "fsync", "ftruncate", "ioctl"})
+      writes |= call == c && first.find("modfw.bin") != std::string::npos;
+    EXPECT_FALSE(writes) << line;
+  }
+  EXPECT_TRUE(touched) << "the trace shows no call on the file";
   ASSERT_EQ(::stat(dir.at("modfw.bin").c_str(), &after), 0);
   EXPECT_EQ(cli::get(dir.at("modfw.bin")), "ABCDEFG");
   EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
