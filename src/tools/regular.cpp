@@ -30,8 +30,8 @@ bool allholes(int fd, long long from, long long to) {
 // Reserving the span first has the file system refuse it whole, before
 // anything is written, and costs nothing where the span is allocated already.
 // Not posix_fallocate, which may write zeros. A file system that cannot
-// reserve (procfs, sysfs, FUSE, UBIFS, ext4 without extents as for ext2 and
-// ext3 volumes) is written as before. A span that holds data throughout, below
+// reserve (procfs, sysfs, FUSE, UBIFS, JFFS2, and ext4 without extents, as
+// it mounts ext2 and ext3 volumes) is written as before. A span that holds data throughout, below
 // the file's size, is not reserved: XFS reserves for the whole range before
 // it looks at what is allocated, and refuses a full file system's written
 // bytes that a write would take.
