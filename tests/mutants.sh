@@ -3,7 +3,8 @@
 # at a time, builds it and runs the native suite, or for a row marked "guest"
 # the emulated ARM system's stage (faults only real flash or a bad sector
 # shows); every fault must make its suite fail. Usage: tests/mutants.sh
-# (as root, for the loop devices; takes a quarter of an hour)
+# (as root, for the loop devices and file system images; takes about an hour,
+# most of it in the guest rows)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
