@@ -36,7 +36,7 @@ src/tools/regular.cpp|  if (!reservespan(t.w, from, to, size)) return exit_troub
 src/tools/regular.cpp|return got == 0 \|\| errno == EOPNOTSUPP \|\| errno == ENOSYS;|return true;
 src/tools/regular.cpp|  if (!reservespan(t.w, from, to, size))|  if (!reservespan(t.w, off, off + j - i, size))
 src/tools/regular.cpp|  if (to <= size && alldata(w, from, to)) return true;\n|
-src/tools/regular.cpp|  if (roomerror(why)) restore(t, from, upto, size, haveold);\n|
+src/tools/regular.cpp|  if (roomerror(errno)) restore(t, from, upto, size, haveold);\n|
 src/tools/regular.cpp|  if (st.st_size > size && ftruncate(t.w, size) != 0) ok = false;\n|
 src/tools/regular.cpp|    failed = got < 0;\n|
 src/tools/files.cpp|    if (got < 0) good = false;\n|

@@ -104,13 +104,14 @@ ssize_t readat(int fd, long long base, long delta, unsigned char *buf, std::size
   return static_cast<ssize_t>(k);
 }
 
-bool writeall(int fd, const unsigned char *p, std::size_t n) {
-  while (n > 0) {
-    ssize_t w = write(fd, p, n);
+bool writeall(int fd, const unsigned char *p, std::size_t n, std::size_t *done) {
+  for (std::size_t k = 0; k < n;) {
+    ssize_t w = write(fd, p + k, n - k);
     if (w < 0 && errno == EINTR) continue;
+    if (w == 0) errno = EIO;
     if (w <= 0) return false;
-    p += w;
-    n -= static_cast<std::size_t>(w);
+    k += static_cast<std::size_t>(w);
+    if (done) *done = k;
   }
   return true;
 }
@@ -257,11 +258,14 @@ bool stretch(const unsigned char *known, long count, long &i, long &j) {
   return i < count;
 }
 
-int writeknown(Target &t, long long off, const unsigned char *data, long count) {
+int writeknown(Target &t, long long off, const unsigned char *data, long count, long long *upto) {
   for (long i = 0, j = 0; stretch(t.known, count, i, j); i = j) {
     if (!seekto(t.w, off, i)) return exit_trouble;
     t.wrote = true;
-    if (!writeall(t.w, data + i, static_cast<std::size_t>(j - i))) return exit_trouble;
+    std::size_t done = 0;
+    bool whole = writeall(t.w, data + i, static_cast<std::size_t>(j - i), &done);
+    if (upto && done > 0) *upto = off + i + static_cast<long long>(done);
+    if (!whole) return exit_trouble;
   }
   return exit_done;
 }

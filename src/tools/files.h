@@ -125,11 +125,15 @@ int syncpatch(const Target &t);
 
 // ---- for the units of each kind of file ----
 
-// write(2) until all n bytes are taken; false when a write fails or takes none.
-bool writeall(int fd, const unsigned char *p, std::size_t n);
+// write(2) until all n bytes are taken; false when a write fails or takes
+// none, with errno saying why. done, where given, counts the bytes taken.
+bool writeall(int fd, const unsigned char *p, std::size_t n, std::size_t *done = nullptr);
 // The next stretch [i, j) of known positions from i on; false when none is left.
 bool stretch(const unsigned char *known, long count, long &i, long &j);
 // One write per stretch of known positions; a fully known pattern is one write.
-int writeknown(Target &t, long long off, const unsigned char *data, long count);
+// upto, where given, is moved to the end of the bytes written; on trouble,
+// errno says why the write stopped.
+int writeknown(Target &t, long long off, const unsigned char *data, long count,
+               long long *upto = nullptr);
 // Opens the path for reading once more; -1 unless it names the file written.
 int reread(const Target &t);

@@ -75,24 +75,6 @@ bool restore(const Target &t, long long from, long long upto, long long size, bo
   return ok;
 }
 
-// Writes the stretches of known bytes in order, as writeknown does, and tells
-// how far the bytes written reach and why writing stopped (0 when it did not).
-int writestretches(Target &t, long long off, const unsigned char *data, long count,
-                   long long &upto) {
-  for (long i = 0, j = 0; stretch(t.known, count, i, j); i = j) {
-    if (!seekto(t.w, off, i)) return EINVAL;
-    t.wrote = true;
-    for (long k = i; k < j;) {
-      ssize_t w = write(t.w, data + k, static_cast<std::size_t>(j - k));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) return w < 0 ? errno : EIO;
-      k += w;
-      upto = off + k;
-    }
-  }
-  return 0;
-}
-
 } // namespace
 
 // A sysfs attribute that reports a size above 0 (a binary one: an EEPROM, an
@@ -117,8 +99,7 @@ int writeregular(Target &t, long long off, const unsigned char *data, long count
   bool failed = false;
   bool haveold = readold(t, from, std::min(to, std::max(from, size)), failed);
   long long upto = from;
-  int why = writestretches(t, off, data, count, upto);
-  if (why == 0) return failed ? exit_trouble : exit_done;
-  if (roomerror(why)) restore(t, from, upto, size, haveold);
+  if (writeknown(t, off, data, count, &upto) == exit_done) return failed ? exit_trouble : exit_done;
+  if (roomerror(errno)) restore(t, from, upto, size, haveold);
   return exit_trouble;
 }
