@@ -31,26 +31,27 @@ struct Page {
   mtd_info_user info;
 };
 
-bool rawread(int fd, long long at, Page &p) {
-  mtd_read_req req{};
+// A page's data and OOB as the flash holds them, without error correction:
+// MEMREAD with a mtd_read_req, or MEMWRITE with a mtd_write_req, whose first
+// fields are the same.
+template <class Request>
+bool raw(int fd, unsigned long request, long long at, const Page &p, const char *what) {
+  Request req{};
   req.start = at;
   req.len = p.info.writesize;
   req.ooblen = p.info.oobsize;
   req.usr_data = reinterpret_cast<unsigned long>(p.data);
   req.usr_oob = reinterpret_cast<unsigned long>(p.oob);
   req.mode = MTD_OPS_RAW;
-  return ioctl(fd, MEMREAD, &req) == 0 || fail("MEMREAD");
+  return ioctl(fd, request, &req) == 0 || fail(what);
+}
+
+bool rawread(int fd, long long at, Page &p) {
+  return raw<mtd_read_req>(fd, MEMREAD, at, p, "MEMREAD");
 }
 
 bool rawwrite(int fd, long long at, const Page &p) {
-  mtd_write_req req{};
-  req.start = at;
-  req.len = p.info.writesize;
-  req.ooblen = p.info.oobsize;
-  req.usr_data = reinterpret_cast<unsigned long>(p.data);
-  req.usr_oob = reinterpret_cast<unsigned long>(p.oob);
-  req.mode = MTD_OPS_RAW;
-  return ioctl(fd, MEMWRITE, &req) == 0 || fail("MEMWRITE");
+  return raw<mtd_write_req>(fd, MEMWRITE, at, p, "MEMWRITE");
 }
 
 bool open_page(const char *dev, int &fd, Page &p) {
