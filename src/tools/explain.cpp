@@ -161,25 +161,25 @@ namespace {
 struct Seen {
   const char *path;
   struct stat st;
-  bool reached;
+  bool reached, reads; // stat succeeded; the kind is one read here
   int r = -1;
   bool learned = false;
   Kind kind;
 };
-
-bool readskind(const struct stat &st) {
-  return (S_ISREG(st.st_mode) && st.st_size > 0) || S_ISBLK(st.st_mode) || isflash(st) ||
-         volumeleb(st) > 0;
-}
 
 Seen look(const char *path) {
   Seen s{};
   s.path = path;
   s.reached = stat(path, &s.st) == 0;
   if (!s.reached) s.st = {};
-  if (s.reached && readskind(s.st)) s.r = openread(path);
+  long leb = s.reached ? volumeleb(s.st) : 0;
+  s.reads = (S_ISREG(s.st.st_mode) && s.st.st_size > 0) || S_ISBLK(s.st.st_mode) || isflash(s.st) ||
+            leb > 0;
+  if (s.reads) s.r = openread(path);
   if (s.r >= 0) s.learned = learnkind(s.r, s.kind);
-  if (s.r < 0) s.kind.st = s.st;
+  if (s.r >= 0) return s;
+  s.kind.st = s.st;
+  s.kind.leb = leb;
   return s;
 }
 
@@ -191,7 +191,6 @@ const char *kindname(const Seen &s) {
   if (isflash(st) && !s.learned) return "flash";
   if (isflash(st)) return pageonce(s.kind) ? "nand" : clearsonly(s.kind) ? "nor" : "mtd-ram";
   if (s.kind.leb > 0) return s.kind.fixed ? "static-volume" : "volume";
-  if (volumeleb(st) > 0) return "volume";
   if (S_ISCHR(st.st_mode)) return "character";
   if (S_ISFIFO(st.st_mode)) return "fifo";
   if (S_ISDIR(st.st_mode)) return "directory";
@@ -216,8 +215,7 @@ void file(const Seen &s) {
 // Whether the file can be opened for reading, without opening those that
 // must not be opened.
 bool openable(const Seen &s) {
-  return s.r >= 0 ||
-         (s.reached && !readskind(s.st) && faccessat(AT_FDCWD, s.path, R_OK, AT_EACCESS) == 0);
+  return s.r >= 0 || (s.reached && !s.reads && faccessat(AT_FDCWD, s.path, R_OK, AT_EACCESS) == 0);
 }
 
 } // namespace
@@ -231,7 +229,7 @@ int dumppairs(Seen &s, int argc, char **argv) {
   // Character devices and files that report a size of 0 are not read here.
   // A FIFO, a directory or a socket fails its reads as a file that cannot be
   // opened does: each pair's line is its offset alone.
-  bool asks = s.reached && !readskind(s.st) && (S_ISCHR(s.st.st_mode) || S_ISREG(s.st.st_mode));
+  bool asks = s.reached && !s.reads && (S_ISCHR(s.st.st_mode) || S_ISREG(s.st.st_mode));
   if (!s.reached)
     status = refuse("the path cannot be reached");
   else if (S_ISFIFO(s.st.st_mode))
@@ -245,7 +243,8 @@ int dumppairs(Seen &s, int argc, char **argv) {
   Buffer buf;
   for (int p = 2; p + 1 < argc; p += 2) {
     long long off = number("offset", argv[p]), len = number("length", argv[p + 1]);
-    if (off < 0 || len < 0) {
+    bool shown;
+    if (dumpskipped(off, len)) {
       say("skipped", off < 0 ? "the offset is negative" : "the length is negative");
     } else if (asks) {
       put("asks ");
@@ -253,10 +252,10 @@ int dumppairs(Seen &s, int argc, char **argv) {
       put(" ");
       putint(static_cast<long long>(readcap(s.kind, off, len)));
       put("\n");
-    } else if (s.r >= 0 && readcap(s.kind, off, len) == 0) {
-      say("silent", "the length is 0, or the offset at or past the end");
-    } else if (dumppair(s.r, s.kind, off, len, buf, "prints ") != exit_done) {
+    } else if (dumppair(s.r, s.kind, off, len, buf, "prints ", &shown) != exit_done) {
       status = refuse("this pair's read is trouble");
+    } else if (!shown) {
+      say("silent", "the length is 0, or the offset at or past the end");
     }
   }
   release(buf);

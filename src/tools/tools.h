@@ -36,7 +36,10 @@ struct Buffer {
   std::size_t room = 0; // mapped when huge_page or more, from malloc below
 };
 void release(Buffer &b);
+// A dump pair with a negative offset or length is skipped by rule.
+bool dumpskipped(long long off, long long len);
 // Dumps one pair of offset and length from fd, of kind kind: its line, if
-// any, printed after prefix, and the pair's status.
+// any, printed after prefix, and the pair's status. shown, where given, says
+// whether a line was printed.
 int dumppair(int fd, const Kind &kind, long long off, long long len, Buffer &buf,
-             const char *prefix);
+             const char *prefix, bool *shown = nullptr);

@@ -176,7 +176,8 @@ bool pastend(int fd, long long off, int refusal) {
 }
 
 // A pair that cannot be read shows as its offset alone.
-int failpair(const char *prefix, long long off) {
+int failpair(const char *prefix, long long off, bool &shown) {
+  shown = true;
   putline(prefix, off, nullptr, 0);
   return exit_trouble;
 }
@@ -201,17 +202,25 @@ void release(Buffer &b) {
   b = Buffer{};
 }
 
+bool dumpskipped(long long off, long long len) {
+  return off < 0 || len < 0;
+}
+
 int dumppair(int fd, const Kind &kind, long long off, long long len, Buffer &buf,
-             const char *prefix) {
-  if (off < 0 || len < 0) return exit_done;
+             const char *prefix, bool *shown) {
+  bool printed;
+  bool &line = shown ? *shown : printed;
+  line = false;
+  if (dumpskipped(off, len)) return exit_done;
   if (lseek(fd, off, SEEK_SET) == -1)
-    return pastend(fd, off, errno) ? exit_done : failpair(prefix, off);
+    return pastend(fd, off, errno) ? exit_done : failpair(prefix, off, line);
   std::size_t want = readcap(kind, off, len);
   // One spare byte, so that a length of 0 never asks for no memory at all.
-  if (!reserve(buf, want + 1)) return failpair(prefix, off);
+  if (!reserve(buf, want + 1)) return failpair(prefix, off, line);
   Watch watch = watchreads(fd, kind);
   ssize_t n = readsome(fd, buf.bytes, want);
-  if (n < 0) return failpair(prefix, off);
+  if (n < 0) return failpair(prefix, off, line);
+  line = n > 0;
   if (n > 0 && !putline(prefix, off, buf.bytes, static_cast<long>(n))) return exit_trouble;
   // The bytes are shown either way, but a dump cut short, or flash whose ECC
   // failed or whose block is bad, is not whole.
