@@ -10,28 +10,28 @@ cd "$(dirname "$0")/.."
 
 # file | text as it stands | the fault put in its place [| guest]
 faults=$(cat <<'TABLE'
-src/tools/varnock.cpp|std::exit(finish(exit_trouble));|std::exit(finish(exit_done));
-src/tools/varnock.cpp|for (long done = 0; done < n; done += slice)|for (long done = 0; done <= n; done += slice)
-src/tools/varnock.cpp|  if (c >= 'A' && c <= 'Z') return c - 'A' + 10;|
-src/tools/varnock.cpp|if (v > (limit - d) / base)|if (v > limit / base)
-src/tools/varnock.cpp|if (need <= b.room) return true;|if (b.bytes) return true;
+src/tools/output.cpp|std::exit(finish(exit_trouble));|std::exit(finish(exit_done));
+src/tools/output.cpp|for (long done = 0; done < n; done += slice)|for (long done = 0; done <= n; done += slice)
+src/tools/args.cpp|  if (c >= 'A' && c <= 'Z') return c - 'A' + 10;|
+src/tools/args.cpp|if (v > (limit - d) / base)|if (v > limit / base)
+src/tools/dump.cpp|if (need <= b.room) return true;|if (b.bytes) return true;
 src/tools/varnock.cpp|if (!data) outofmemory();\n  if (skipped(off, count))|if (!data \|\| count == 0) outofmemory();\n  if (skipped(off, count))
-src/tools/varnock.cpp|return c == ' ' \|\| (c >= '\t' && c <= '\r');|return c == ' ' \|\| (c >= '\t' && c < '\r');
-src/tools/files.cpp|S_ISREG(kind.st.st_mode) && kind.st.st_size > 0|S_ISREG(kind.st.st_mode)
-src/tools/varnock.cpp|  if (refusal == ESPIPE) return false;\n|
-src/tools/varnock.cpp|return end >= 0 && off >= end;|return off >= end;
+src/tools/args.cpp|return c == ' ' \|\| (c >= '\t' && c <= '\r');|return c == ' ' \|\| (c >= '\t' && c < '\r');
+src/tools/dump.cpp|return f.st.st_size > 0 ? f.st.st_size : -1;|return f.st.st_size;
+src/tools/dump.cpp|  if (refusal == ESPIPE) return false;\n|
+src/tools/dump.cpp|return end >= 0 && off >= end;|return off >= end;
 src/tools/varnock.cpp|  if (run.count == 0) return;\n|  if (run.count == 0) return;\n  std::fputs("run", stderr);\n
-src/tools/varnock.cpp|  putline(prefix, off, nullptr, 0);\n  return exit_trouble;|  putline(prefix, off, nullptr, 0);\n  return exit_done;
-src/tools/files.cpp|  if (t.end >= 0 && off >= t.end - (j - 1)) return Refusal::end;\n|
-src/tools/files.cpp|  if (t.r < 0 \|\| samefile(t.r, t.kind.st)) return true;|  return true;
+src/tools/dump.cpp|  putline(prefix, off, nullptr, 0);\n  return exit_trouble;|  putline(prefix, off, nullptr, 0);\n  return exit_done;
+src/tools/patch.cpp|  if (t.end >= 0 && off >= t.end - (j - 1)) return Refusal::end;\n|
+src/tools/patch.cpp|  if (t.r < 0 \|\| samefile(t.r, t.file.st)) return true;|  return true;
 src/tools/varnock.cpp|  if (modify && syncpatch(patch) != exit_done) status = exit_trouble;\n|
 src/tools/varnock.cpp|std::signal(SIGXFSZ, SIG_IGN);|
-src/tools/files.cpp|std::min<unsigned long long>(readmax(), LLONG_MAX - off)|readmax()
-src/tools/files.cpp|  if (r >= 0 && !samefile(r, t.kind.st)) {|  if (r < 0) {
-src/tools/files.cpp|st.st_dev == other.st_dev && |
-src/tools/files.cpp|t.known[i] = got == 1;|t.known[i] = got != 0;
-src/tools/files.cpp|bool closed = close(t.w) == 0;|bool closed = (close(t.w), true);
-src/tools/files.cpp|end > off ? end - off : 0|end - off
+src/tools/dump.cpp|std::min<unsigned long long>(readmax(), LLONG_MAX - off)|readmax()
+src/tools/rawio.cpp|  if (r >= 0 && !samefile(r, st)) {|  if (r < 0) {
+src/tools/rawio.cpp|now.st_dev == st.st_dev && |
+src/tools/patch.cpp|t.known[i] = got == 1;|t.known[i] = got != 0;
+src/tools/patch.cpp|bool closed = close(t.w) == 0;|bool closed = (close(t.w), true);
+src/tools/dump.cpp|end > off ? end - off : 0|end - off
 src/tools/regular.cpp|  if (!reservespan(t.w, from, to, size)) return exit_trouble;\n|
 src/tools/regular.cpp|return got == 0 \|\| errno == EOPNOTSUPP \|\| errno == ENOSYS;|return true;
 src/tools/regular.cpp|  if (!reservespan(t.w, from, to, size))|  if (!reservespan(t.w, off, off + j - i, size))
@@ -39,28 +39,28 @@ src/tools/regular.cpp|  if (to <= size && alldata(w, from, to)) return true;\n|
 src/tools/regular.cpp|  if (roomerror(errno)) restore(t, from, upto, size, haveold);\n|
 src/tools/regular.cpp|  if (st.st_size > size && ftruncate(t.w, size) != 0) ok = false;\n|
 src/tools/regular.cpp|    failed = got < 0;\n|
-src/tools/files.cpp|    if (got < 0) good = false;\n|
-src/tools/files.cpp|  return INT_MAX & ~(page - 1);|  return INT_MAX;
-src/tools/files.cpp|    if (more <= 0) return more < 0;|    if (more <= 0) return false;
-src/tools/varnock.cpp|  if (!modify && r >= 0 && !learnkind(r, kind)) status = exit_trouble;|  if (!modify && r >= 0) learnkind(r, kind);
-src/tools/files.cpp|  return kind.end >= 0;\n}|  return true;\n}
-src/tools/files.cpp|if (getrlimit(RLIMIT_FSIZE, &lim) != 0) return false;|if (getrlimit(RLIMIT_FSIZE, &lim) != 0) return true;
-src/tools/flash.cpp|  if (pageonce(t.kind)) return pagesclean(t, off, count);\n||guest
+src/tools/patch.cpp|    if (got < 0) good = false;\n|
+src/tools/dump.cpp|  return INT_MAX & ~(page - 1);|  return INT_MAX;
+src/tools/dump.cpp|    if (more <= 0) return more < 0;|    if (more <= 0) return false;
+src/tools/varnock.cpp|  if (!modify && r >= 0 && !learnkind(r, file)) status = exit_trouble;|  if (!modify && r >= 0) learnkind(r, file);
+src/tools/kind.cpp|  return f.end >= 0;\n}|  return true;\n}
+src/tools/patch.cpp|if (getrlimit(RLIMIT_FSIZE, &lim) != 0) return false;|if (getrlimit(RLIMIT_FSIZE, &lim) != 0) return true;
+src/tools/flash.cpp|return t.r < 0 ? Refusal::unread : pagesclean(t, off, count);|return t.r < 0 ? Refusal::unread : Refusal::none;|guest
 src/tools/flash.cpp|return eccsince(fd, w) == Refusal::none && blocksgood|return blocksgood|guest
-src/tools/flash.cpp|eccsince(fd, w) == Refusal::none && blocksgood(fd, kind, from, to) == Refusal::none;|eccsince(fd, w) == Refusal::none;|guest
+src/tools/flash.cpp|eccsince(fd, w) == Refusal::none && blocksgood(fd, f, from, to) == Refusal::none;|eccsince(fd, w) == Refusal::none;|guest
 src/tools/flash.cpp|b <= (0ULL + to - 1) / size|b <= (0ULL + to) / size|guest
 src/tools/flash.cpp|  if (why == Refusal::none && t.r >= 0) why = eccsince(t.r, w);\n||guest
-src/tools/flash.cpp|Refusal why = blocksgood(t.r >= 0 ? t.r : t.w, t.kind, off + i, off + j);|Refusal why = Refusal::none;|guest
-src/tools/flash.cpp|return pageonce(t.kind) ? Refusal::unread : Refusal::none;|return Refusal::none;|guest
+src/tools/flash.cpp|Refusal why = blocksgood(t.r >= 0 ? t.r : t.w, t.file, off + i, off + j);|Refusal why = Refusal::none;|guest
+src/tools/flash.cpp|return t.r < 0 ? Refusal::unread : pagesclean|return t.r < 0 ? Refusal::none : pagesclean|guest
 src/tools/flash.cpp|return holds && eccsince(t.r, w) == Refusal::none ? exit_done|return holds ? exit_done|guest
-src/tools/varnock.cpp|if (!scan(fd, data, set, count) \|\| !passwell(fd, kind, watch))|if (!scan(fd, data, set, count))|guest
+src/tools/varnock.cpp|if (!scan(fd, data, set, count) \|\| !passwell(fd, file, watch))|if (!scan(fd, data, set, count))|guest
 src/tools/varnock.cpp|bool well = passwell(fa, ka, wa) && passwell(fb, kb, wb);|bool well = true;|guest
-src/tools/files.cpp|  if (kind.end >= 0) return n < want;|  if (kind.end >= 0) return false;|guest
+src/tools/dump.cpp|    return f.end >= 0 && n < want;|    return false;|guest
 src/tools/ubi.cpp|ok = changeleb(t.w, first + k, lebs + k * leb, leb);|ok = changeleb(t.w, first + k, lebs + k * leb, std::min<long long>(leb, off + j - (first + k) * leb));|guest
 src/tools/ubi.cpp|    close(t.r);\n    t.wrote = true;|    t.wrote = true;|guest
 src/tools/ubi.cpp|last = (0ULL + off + j - 1) / leb|last = (0ULL + off + j) / leb|guest
-src/tools/files.cpp|  if (!regularend(fd, t.kind.st, t.end)) return false;\n||guest
-src/tools/ubi.cpp|  return kind.fixed ? Refusal::fixed : Refusal::none;|  return Refusal::none;|guest
+src/tools/patch.cpp|  if (!regularend(fd, t.file.st, t.end)) return false;\n||guest
+src/tools/ubi.cpp|  return f.kind == Kind::fixedvolume ? Refusal::fixed : Refusal::none;|  return Refusal::none;|guest
 TABLE
 )
 

@@ -13,11 +13,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "files.h"
-#include "flash.h"
+#include "args.h"
+#include "dump.h"
+#include "explain.h"
 #include "hexcodec.h"
-#include "tools.h"
-#include "ubi.h"
+#include "kind.h"
+#include "output.h"
+#include "patch.h"
+#include "rawio.h"
+#include "types.h"
+#include "view.h"
 
 namespace {
 
@@ -154,58 +159,105 @@ void bytes(const char *keyword, long long off, const unsigned char *b, const uns
 namespace {
 
 // What the explanation knows of the file argument: its kind from stat, and
-// for the kinds whose reads change nothing (regular files that report a size,
-// block devices, MTD flash, UBI volumes) a read descriptor and what learnkind
-// learns through it. FIFOs wait for a writer, and a tty or a watchdog acts
-// on its open: those are never opened.
+// for the kinds whose reads change nothing a read descriptor and what
+// learnkind learns through it.
 struct Seen {
-  const char *path;
-  struct stat st;
-  bool reached, reads; // stat succeeded; the kind is one read here
+  const char *path = nullptr;
+  bool reached = false, reads = false; // stat succeeded; the kind is one read here
   int r = -1;
   bool learned = false;
-  Kind kind;
+  File file;
 };
 
-Seen look(const char *path) {
-  Seen s{};
-  s.path = path;
-  s.reached = stat(path, &s.st) == 0;
-  if (!s.reached) s.st = {};
-  long leb = s.reached ? volumeleb(s.st) : 0;
-  s.reads = (S_ISREG(s.st.st_mode) && s.st.st_size > 0) || S_ISBLK(s.st.st_mode) || isflash(s.st) ||
-            leb > 0;
-  if (s.reads) s.r = openread(path);
-  if (s.r >= 0) s.learned = learnkind(s.r, s.kind);
-  if (s.r >= 0) return s;
-  s.kind.st = s.st;
-  s.kind.leb = leb;
-  return s;
+// What the explanation says of a kind of file and does with it.
+struct About {
+  const char *name;    // on the file line
+  bool reads;          // opened for reading here: its reads change nothing
+  bool asks;           // not read here, and a dump of it is shown as what it asks for
+  long long size;      // on the file line; -1 where none is known
+  const char *nopatch; // why a patch is refused before anything, or null
+  const char *decides; // what the kernel decides at write time for this kind, or null
+  const char *unread;  // what a patch of it that is not read here leaves out
+  bool pipe;           // it has no positions: read once, from its start
+};
+
+const char *notread = "not read here: its bytes are not shown, nor its wildcards read";
+
+// Regular files that report a size (procfs files report 0 and some stream),
+// block devices, MTD flash and UBI volumes are read here. FIFOs wait for a
+// writer, and a tty or a watchdog acts on its open: those are never opened.
+About about(const Seen &s) {
+  const File &f = s.file;
+  switch (f.kind) {
+  case Kind::missing:
+    return {"missing", false,   false, -1, s.reached ? nullptr : "the path cannot be reached",
+            nullptr,   notread, false};
+  case Kind::regular:
+    return {"regular",
+            f.st.st_size > 0,
+            f.st.st_size == 0,
+            f.st.st_size,
+            nullptr,
+            "whether the file system has room",
+            f.st.st_size > 0 ? "the file cannot be read: its wildcards stay untouched" : notread,
+            false};
+  case Kind::block:
+    return {"block", true, false, f.end, nullptr, nullptr, notread, false};
+  case Kind::flash:
+    return {"flash",
+            true,
+            false,
+            f.end,
+            s.r < 0 ? "flash that cannot be read here, nor told NAND" : nullptr,
+            nullptr,
+            notread,
+            false};
+  case Kind::nand:
+    return {"nand",  true, false, f.end, nullptr, "whether each stretch is whole pages",
+            notread, false};
+  case Kind::nor:
+    return {"nor", true, false, f.end, nullptr, nullptr, notread, false};
+  case Kind::mtdram:
+    return {"mtd-ram", true, false, f.end, nullptr, nullptr, notread, false};
+  case Kind::volume:
+  case Kind::fixedvolume:
+    return {f.kind == Kind::volume ? "volume" : "static-volume", true,    false, f.end, nullptr,
+            "whether another process holds the volume",          notread, false};
+  case Kind::character:
+    return {"character", false, true, -1, nullptr, nullptr, notread, false};
+  case Kind::fifo:
+    return {"fifo", false, false, -1, nullptr, nullptr, notread, true};
+  case Kind::directory:
+    return {"directory", false,   false, -1, "a directory cannot be written",
+            nullptr,     notread, false};
+  case Kind::socket:
+    return {"socket", false, false, -1, nullptr, nullptr, notread, false};
+  }
+  return {"missing", false, false, -1, nullptr, nullptr, notread, false};
 }
 
-const char *kindname(const Seen &s) {
-  const struct stat &st = s.kind.st;
-  if (!s.reached) return "missing";
-  if (S_ISREG(st.st_mode)) return "regular";
-  if (S_ISBLK(st.st_mode)) return "block";
-  if (isflash(st) && !s.learned) return "flash";
-  if (isflash(st)) return pageonce(s.kind) ? "nand" : clearsonly(s.kind) ? "nor" : "mtd-ram";
-  if (s.kind.leb > 0) return s.kind.fixed ? "static-volume" : "volume";
-  if (S_ISCHR(st.st_mode)) return "character";
-  if (S_ISFIFO(st.st_mode)) return "fifo";
-  if (S_ISDIR(st.st_mode)) return "directory";
-  return S_ISSOCK(st.st_mode) ? "socket" : "other";
+Seen look(const char *path) {
+  Seen s;
+  s.path = path;
+  struct stat st;
+  s.reached = stat(path, &st) == 0;
+  if (s.reached) s.file = statkind(st);
+  s.reads = about(s).reads;
+  if (s.reads) s.r = openread(path);
+  if (s.r >= 0) s.learned = learnkind(s.r, s.file);
+  return s;
 }
 
 // The file line: path, kind and size (a device's end; - where none is known).
 void file(const Seen &s) {
+  About a = about(s);
   put("file ");
   putquoted(s.path);
   put(" ");
-  put(kindname(s));
-  if (S_ISREG(s.kind.st.st_mode) || s.kind.end >= 0) {
+  put(a.name);
+  if (a.size >= 0) {
     put(" ");
-    putint(S_ISREG(s.kind.st.st_mode) ? s.kind.st.st_size : s.kind.end);
+    putint(a.size);
     put("\n");
   } else {
     put(" -\n");
@@ -229,10 +281,11 @@ int dumppairs(Seen &s, int argc, char **argv) {
   // Character devices and files that report a size of 0 are not read here.
   // A FIFO, a directory or a socket fails its reads as a file that cannot be
   // opened does: each pair's line is its offset alone.
-  bool asks = s.reached && !s.reads && (S_ISCHR(s.st.st_mode) || S_ISREG(s.st.st_mode));
+  About a = about(s);
+  bool asks = a.asks;
   if (!s.reached)
     status = refuse("the path cannot be reached");
-  else if (S_ISFIFO(s.st.st_mode))
+  else if (a.pipe)
     status = refuse("a FIFO has no positions");
   else if (!openable(s))
     status = refuse("the file cannot be opened for reading");
@@ -250,9 +303,9 @@ int dumppairs(Seen &s, int argc, char **argv) {
       put("asks ");
       putint(off);
       put(" ");
-      putint(static_cast<long long>(readcap(s.kind, off, len)));
+      putint(static_cast<long long>(readcap(s.file, off, len)));
       put("\n");
-    } else if (dumppair(s.r, s.kind, off, len, buf, "prints ", &shown) != exit_done) {
+    } else if (dumppair(s.r, s.file, off, len, buf, "prints ", &shown) != exit_done) {
       status = refuse("this pair's read is trouble");
     } else if (!shown) {
       say("silent", "the length is 0, or the offset at or past the end");
@@ -302,40 +355,34 @@ const char *reason(Refusal why) {
 // write-back always, and what each kind leaves to it. Status 2 for what the
 // run would refuse before it writes.
 int patchfile(Seen &s, Target &t) {
-  if (!s.reached) return refuse("the path cannot be reached");
-  if (S_ISFIFO(s.st.st_mode)) return refuse("a FIFO has no positions");
-  if (S_ISDIR(s.st.st_mode)) return refuse("a directory cannot be written");
+  About a = about(s);
+  if (a.pipe) return refuse("a FIFO has no positions");
+  if (a.nopatch) return refuse(a.nopatch);
   if (s.r >= 0 && !s.learned) return refuse("the kind of the file or its end is unknown");
-  if (isflash(s.st) && s.r < 0) return refuse("flash that cannot be read here, nor told NAND");
   // Where it has no read descriptor, an O_PATH one tells the limits: it opens
   // nothing of the file itself.
   int fd = s.r >= 0 ? s.r : open(s.path, O_PATH | O_CLOEXEC);
   t.path = s.path;
   t.r = s.r;
   t.w = -1;
-  t.kind = s.kind;
+  t.file = s.file;
   if (fd < 0 || !learnlimits(t, fd)) return refuse("the file's end or size limit is unknown");
   decides("whether the file opens for writing");
-  if (S_ISREG(s.st.st_mode)) decides("whether the file system has room");
-  if (isflash(s.st) && pageonce(s.kind)) decides("whether each stretch is whole pages");
-  if (s.kind.leb > 0) decides("whether another process holds the volume");
+  if (a.decides) decides(a.decides);
   decides("whether the write-back succeeds");
-  if (s.r >= 0) return exit_done;
-  if (S_ISREG(s.st.st_mode) && s.st.st_size > 0)
-    return say("note", "the file cannot be read: its wildcards stay untouched");
-  return say("note", "not read here: its bytes are not shown, nor its wildcards read");
+  return s.r >= 0 ? exit_done : say("note", a.unread);
 }
 
 // The bytes at off now, as the run would find them: the file with the pairs
 // foreseen before laid over it.
 void before(const Target &t, long long off, unsigned char *b, unsigned char *have, long n) {
-  ssize_t got = t.r >= 0 ? readat(t.r, off, 0, b, static_cast<std::size_t>(n)) : 0;
+  ssize_t got = t.r >= 0 ? readseen(t, off, 0, b, static_cast<std::size_t>(n)) : 0;
   for (long k = 0; k < n; k++) have[k] = k < got;
-  laidover(off, b, have, n);
+  laidover(*t.view, off, b, have, n);
   bytes("before", off, b, have, n);
 }
 
-int patchpair(Target &t, const char *offtext, const char *text) {
+int patchpair(Target &t, View &view, const char *offtext, const char *text) {
   long long off = number("offset", offtext);
   long count;
   unsigned char *set;
@@ -356,8 +403,7 @@ int patchpair(Target &t, const char *offtext, const char *text) {
     for (long k = 0; k < count; k++)
       if (t.known[k]) old[k] = data[k], have[k] = 1;
     bytes("after", off, old, have, count);
-    long long size = S_ISREG(t.kind.st.st_mode) ? t.kind.st.st_size : -1;
-    if (!layover(off, data, t.known, count, size)) outofmemory();
+    if (!layover(view, off, data, t.known, count, grownfrom(t.file))) outofmemory();
     if (p.readfailed) status = say("trouble", "a wildcard's read fails", exit_trouble);
   }
   std::free(old);
@@ -368,11 +414,13 @@ int patchpair(Target &t, const char *offtext, const char *text) {
 // leaves only the reading of its arguments to tell.
 int patchpairs(Seen &s, int argc, char **argv) {
   Target t{};
+  View view;
+  t.view = &view;
   int status = patchfile(s, t);
   bool planned = status == exit_done;
   for (int p = 2; p + 1 < argc; p += 2) {
     if (planned) {
-      if (patchpair(t, argv[p], argv[p + 1]) != exit_done) status = exit_trouble;
+      if (patchpair(t, view, argv[p], argv[p + 1]) != exit_done) status = exit_trouble;
       continue;
     }
     number("offset", argv[p]);
@@ -382,6 +430,7 @@ int patchpairs(Seen &s, int argc, char **argv) {
     pattern(argv[p + 1], count);
   }
   std::free(t.known);
+  forget(view);
   return status;
 }
 
@@ -408,7 +457,7 @@ int searchargs(int argc, char **argv) {
     pattern(argv[p], count);
     if (count <= 0) say("skipped", "the pattern has no positions");
     if (count > 1) say("note", nomatch);
-    if (count > 0 && ++patterns == 2 && S_ISFIFO(s.st.st_mode))
+    if (count > 0 && ++patterns == 2 && about(s).pipe)
       status = refuse("a pipe serves only its first pattern");
   }
   return status;

@@ -1,20 +1,11 @@
 // MTD flash through its character device (/dev/mtdN): what its reads say
 // beyond their bytes, and what a patch must respect so that the flash ends
-// with the bytes asked for, or keeps its own.
+// with the bytes asked for, or keeps its own. Uses: view, rawio, types.h.
 #pragma once
 
 #include <cstdint>
 
-#include "files.h"
-
-// An MTD character device: raw flash, read and written straight to the chips.
-bool isflash(const struct stat &st);
-// fstat, and for MTD flash MEMGETINFO, into kind: false when either fails.
-bool learnflash(int fd, Kind &kind);
-// Flash whose programming only clears bits (NAND and NOR, not RAM), and of
-// that, flash that takes one program per page between erases (NAND).
-bool clearsonly(const Kind &kind);
-bool pageonce(const Kind &kind);
+#include "types.h"
 
 // A watch over reads of MTD flash: the ECC's count of reads that it could
 // not correct, taken before them. ok is false where the count was not had.
@@ -23,13 +14,13 @@ struct Watch {
   bool ok = true;
 };
 // Begins watching reads of fd; nothing to watch where fd is not flash.
-Watch watchreads(int fd, const Kind &kind);
+Watch watchreads(int fd, const File &f);
 // Whether the reads of fd since w were good: none that the ECC could not
 // correct, none of a block in [from, to) that the flash marks bad, and every
 // question answered. True where fd is not flash.
-bool readswell(int fd, const Kind &kind, const Watch &w, long long from, long long to);
+bool readswell(int fd, const File &f, const Watch &w, long long from, long long to);
 // The same for a forward pass from the start to where fd now stands.
-bool passwell(int fd, const Kind &kind, const Watch &w);
+bool passwell(int fd, const File &f, const Watch &w);
 
 // The flash's rules for a pattern of count positions at off whose known
 // positions are [i, j) (none when i == j), with the reads since w (its

@@ -7,6 +7,8 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include "rawio.h"
+
 namespace {
 
 // A write that runs out of room (ENOSPC, EDQUOT) or meets the file system's

@@ -1,9 +1,10 @@
 // Regular files, on whatever file system holds them: what a patch must do so
 // that a pattern is written whole or not at all where the file system runs
 // out of room or meets its largest file size, and where one cannot grow.
+// Uses: rawio, types.h.
 #pragma once
 
-#include "files.h"
+#include "types.h"
 
 // Where a regular file ends for a patch, into end (-1: it can grow); false
 // when that cannot be learned.
