@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -142,6 +144,15 @@ TEST(Fromhex, PairConversion) {
     Parsed p = parse(c.text);
     EXPECT_EQ(p.data, std::vector<unsigned>{c.value}) << "'" << c.text << "'";
   }
+  // Every pair of characters that are not separators, against the C library's own strtol.
+  for (int a = 1; a < 256; a++)
+    for (int b = 1; b < 256; b++) {
+      const char text[3] = {static_cast<char>(a), static_cast<char>(b), 0};
+      if (std::strpbrk(text, " ,.")) continue;
+      Parsed p = parse(text);
+      auto want = static_cast<unsigned char>(std::strtol(text, nullptr, 16));
+      ASSERT_EQ(p.data, std::vector<unsigned>{want}) << a << " " << b;
+    }
 }
 
 // A second call replaces the first call's buffers; callers may write into the data.

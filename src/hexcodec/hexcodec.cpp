@@ -56,13 +56,21 @@ int xdigit(char c) {
   return -1;
 }
 
-// A pair converts as strtol with base 16 would: white space, a sign, "0x"
-// and non-digits all have their say. Two digits, the common case, skip it.
+// A pair converts as strtol with base 16 would: white space, a sign and
+// non-digits all have their say. A "0x" prefix never does: within two
+// characters no digit can follow it. Written out rather than called, since
+// the C library's strtol brings its whole number scanner into a board binary.
 unsigned char pairval(char c0, char c1) {
   int hi = xdigit(c0), lo = xdigit(c1);
   if (hi >= 0 && lo >= 0) return static_cast<unsigned char>(hi << 4 | lo);
   const char text[3] = {c0, c1, 0};
-  return static_cast<unsigned char>(std::strtol(text, nullptr, 16));
+  const char *p = text;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) p++;
+  bool neg = *p == '-';
+  if (*p == '-' || *p == '+') p++;
+  unsigned v = 0;
+  for (; xdigit(*p) >= 0; p++) v = v << 4 | static_cast<unsigned>(xdigit(*p));
+  return static_cast<unsigned char>(neg ? 0 - v : v);
 }
 
 } // namespace
