@@ -60,16 +60,23 @@ endforeach()
 compiler_says(-print-file-name=include gcc_include)
 compiler_says(-print-libgcc-file-name libgcc)
 list(APPEND includes "SHELL:-isystem ${gcc_include}" "SHELL:-isystem ${VARNOCK_MUSL_INCLUDE}")
+# A board binary stays within 64 KiB: a static program needs no position-
+# independent code (on 32-bit x86 and MIPS it costs a register and an
+# indirection per call), nor unwind tables (nothing throws, and nothing
+# unwinds it but a debugger), and what nothing calls is dropped at the link.
+# VARNOCK_SIZE_CFLAGS, from a toolchain file, adds the processor's own.
 foreach(target hexcodec varnock)
   target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti -nostdinc ${includes}
-    ${VARNOCK_MUSL_CFLAGS} "-D__GLIBC_PREREQ(a,b)=0")
+    ${VARNOCK_MUSL_CFLAGS} "-D__GLIBC_PREREQ(a,b)=0"
+    -fno-pie -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables
+    ${VARNOCK_SIZE_CFLAGS})
 endforeach()
 
 # musl's start files around the objects; libgcc calls back into libc (raise).
 # A static musl program never makes its RELRO segment read-only (only musl's
 # dynamic loader does), so the segment would be padding alone: on 64 KiB
 # pages (powerpc) nearly 32 KiB of it.
-target_link_options(varnock PRIVATE -static -nostdlib -Wl,-z,norelro
+target_link_options(varnock PRIVATE -static -nostdlib -Wl,-z,norelro -Wl,--gc-sections
   ${VARNOCK_MUSL_LIB}/crt1.o ${VARNOCK_MUSL_LIB}/crti.o)
 target_link_libraries(varnock PRIVATE
   -Wl,--start-group ${VARNOCK_MUSL_LIB}/libc.a ${libgcc} -Wl,--end-group

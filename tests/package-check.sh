@@ -3,7 +3,7 @@
 # scratch folder and its three commands run from there (other processors'
 # under user-mode qemu); each binary carries the version text; every package
 # carries the license, and the board tarballs the notices of what is linked
-# into them; each board binary is static, without glibc, and at most 96 KiB;
+# into them; each board binary is static, without glibc, and at most 64 KiB;
 # lintian finds no error and no warning in any .deb.
 # Usage: tests/package-check.sh PACKAGE|BUILD/varnock...
 set -euo pipefail
@@ -101,7 +101,7 @@ static() {
   if readelf -d "$root/bin/varnock" | grep -q NEEDED; then complain "$name: not static"; fi
   if strings "$root/bin/varnock" | grep -q 'kernel too old'; then complain "$name: glibc inside"; fi
   size=$(stat -c %s "$root/bin/varnock")
-  ((size <= 98304)) || complain "$name: the binary has $size bytes, more than 96 KiB"
+  ((size <= 65536)) || complain "$name: the binary has $size bytes, more than 64 KiB"
   echo "$name: $size bytes"
   files "$name" "$root/share" doc/varnock/copyright doc/varnock/changelog.gz \
     doc/varnock/THIRD-PARTY doc/varnock/copyright.musl doc/varnock/copyright.gcc \
