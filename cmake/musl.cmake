@@ -72,6 +72,13 @@ foreach(target hexcodec varnock)
     ${VARNOCK_SIZE_CFLAGS})
 endforeach()
 
+# The tools' own allocator in place of musl's (see src/tools/alloc.cpp).
+# Without builtins: the compiler would make calloc's malloc and memset a
+# call of calloc.
+target_sources(varnock PRIVATE ${PROJECT_SOURCE_DIR}/src/tools/alloc.cpp)
+set_source_files_properties(${PROJECT_SOURCE_DIR}/src/tools/alloc.cpp PROPERTIES
+  COMPILE_OPTIONS -fno-builtin)
+
 # musl's start files around the objects; libgcc calls back into libc (raise).
 # A static musl program never makes its RELRO segment read-only (only musl's
 # dynamic loader does), so the segment would be padding alone: on 64 KiB

@@ -9,6 +9,7 @@ set -euo pipefail
 
 # Bottom first; units on one line form one layer.
 layers=(
+  "alloc"                       # a board binary's memory, in place of the C library's allocator
   "hexcodec"                    # the codec: bytes to hex text, hex patterns to bytes
   "types"                       # plain types: kinds, what was learned, a patch's target, refusals
   "rawio"                       # reads, writes, positioning, the stretch walk; no kind of file
