@@ -33,6 +33,7 @@ Number readnumber(const char *s) {
   } else if (s[0] == '0') {
     base = 8;
   }
+  const char *digits = s;
   unsigned long long v = 0;
   unsigned long long limit = neg ? 1ULL + LLONG_MAX : LLONG_MAX;
   bool over = false;
@@ -42,8 +43,8 @@ Number readnumber(const char *s) {
     else
       v = v * base + d;
   }
-  if (over) return {neg ? LLONG_MIN : LLONG_MAX, base, s};
-  return {neg ? static_cast<long long>(0 - v) : static_cast<long long>(v), base, s};
+  if (over) return {neg ? LLONG_MIN : LLONG_MAX, base, digits, s, true};
+  return {neg ? static_cast<long long>(0 - v) : static_cast<long long>(v), base, digits, s, false};
 }
 
 const char *lastpart(const char *path) {

@@ -60,6 +60,7 @@ long long readend(const File &f) {
   case Kind::fixedvolume:
     return f.end;
   case Kind::missing:
+  case Kind::memory:
   case Kind::character:
   case Kind::fifo:
   case Kind::directory:
@@ -93,6 +94,7 @@ bool cutshort(int fd, const File &f, unsigned char *buf, std::size_t want, ssize
   case Kind::regular:
     break;
   case Kind::missing:
+  case Kind::memory:
   case Kind::character:
   case Kind::fifo:
   case Kind::directory:

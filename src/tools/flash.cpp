@@ -35,6 +35,7 @@ bool watched(const File &f) {
   case Kind::block:
   case Kind::volume:
   case Kind::fixedvolume:
+  case Kind::memory:
   case Kind::character:
   case Kind::fifo:
   case Kind::directory:
@@ -138,6 +139,7 @@ Refusal flashfits(Target &t, long long off, const unsigned char *data, long coun
   case Kind::block:
   case Kind::volume:
   case Kind::fixedvolume:
+  case Kind::memory:
   case Kind::character:
   case Kind::fifo:
   case Kind::directory:

@@ -27,9 +27,18 @@ constexpr std::uint32_t mtd_bit_writeable = 0x800, mtd_no_erase = 0x1000;
 // MTD character devices (/dev/mtdN) have a major number of their own.
 constexpr unsigned mtd_major = 90;
 
+// /dev/null, /dev/zero and /dev/full, of the memory devices' major: their
+// reads and positions change nothing. Others of that major (/dev/mem,
+// /dev/port, /dev/kmsg) are no such thing.
+bool memorydevice(dev_t dev) {
+  unsigned n = minor(dev);
+  return major(dev) == 1 && (n == 3 || n == 5 || n == 7);
+}
+
 Kind modekind(const struct stat &st) {
   if (S_ISREG(st.st_mode)) return Kind::regular;
   if (S_ISBLK(st.st_mode)) return Kind::block;
+  if (S_ISCHR(st.st_mode) && memorydevice(st.st_rdev)) return Kind::memory;
   if (S_ISCHR(st.st_mode)) return major(st.st_rdev) == mtd_major ? Kind::flash : Kind::character;
   if (S_ISFIFO(st.st_mode)) return Kind::fifo;
   if (S_ISDIR(st.st_mode)) return Kind::directory;
@@ -92,30 +101,49 @@ bool learnstat(int fd, File &f) {
   if (ioctl(fd, getinfo, &info) != 0) return false;
   bool clears = !(info.flags & mtd_no_erase);
   f.kind = !clears ? Kind::mtdram : !(info.flags & mtd_bit_writeable) ? Kind::nand : Kind::nor;
+  f.mtdflags = info.flags;
   f.erasesize = info.erasesize;
   f.pagesize = info.writesize;
   return true;
 }
 
-bool isflash(Kind k) {
-  switch (k) {
-  case Kind::flash:
-  case Kind::nand:
-  case Kind::nor:
-  case Kind::mtdram:
-    return true;
-  case Kind::missing:
-  case Kind::regular:
-  case Kind::block:
-  case Kind::volume:
-  case Kind::fixedvolume:
-  case Kind::character:
-  case Kind::fifo:
-  case Kind::directory:
-  case Kind::socket:
-    return false;
-  }
+namespace {
+
+// statfs's f_type of the file systems told apart, as the kernel's magic.h
+// has them: no C library has a header for it.
+constexpr unsigned long proc_magic = 0x9fa0, sysfs_magic = 0x62656572, debugfs_magic = 0x64626720,
+                        tracefs_magic = 0x74726163, securityfs_magic = 0x73636673,
+                        configfs_magic = 0x62656570, cgroup_magic = 0x27e0eb,
+                        cgroup2_magic = 0x63677270, bpf_magic = 0xcafe4a11,
+                        pstore_magic = 0x6165676c, efivarfs_magic = 0xde5e81e4,
+                        tmpfs_magic = 0x01021994, ramfs_magic = 0x858458f6;
+
+} // namespace
+
+void learnfs(const struct statfs &fs, File &f) {
+  // f_type is signed on some processors; the magic numbers are 32 bits.
+  f.fstype = static_cast<unsigned long>(fs.f_type) & 0xffffffffUL;
+}
+
+bool pseudofs(const File &f) {
+  static constexpr unsigned long pseudo[] = {
+      proc_magic,   sysfs_magic,   debugfs_magic, tracefs_magic, securityfs_magic, configfs_magic,
+      cgroup_magic, cgroup2_magic, bpf_magic,     pstore_magic,  efivarfs_magic};
+  for (unsigned long magic : pseudo)
+    if (f.fstype == magic) return true;
   return false;
+}
+
+bool sysfs(const File &f) {
+  return f.fstype == sysfs_magic;
+}
+
+bool memoryfs(const File &f) {
+  return f.fstype == tmpfs_magic || f.fstype == ramfs_magic;
+}
+
+bool isfull(const File &f) {
+  return f.kind == Kind::memory && minor(f.st.st_rdev) == 7;
 }
 
 bool learnkind(int fd, File &f) {
@@ -132,6 +160,7 @@ bool learnkind(int fd, File &f) {
     break;
   case Kind::missing:
   case Kind::regular:
+  case Kind::memory:
   case Kind::character:
   case Kind::fifo:
   case Kind::directory:

@@ -49,13 +49,14 @@ bool learnlimits(Target &t, int fd) {
   case Kind::mtdram:
   case Kind::volume:
   case Kind::fixedvolume:
+  case Kind::memory:
   case Kind::character:
   case Kind::fifo:
   case Kind::directory:
   case Kind::socket:
     return true;
   }
-  if (!regularend(fd, t.file.st, t.end)) return false;
+  if (!regularend(fd, t.file, t.end)) return false;
   struct rlimit lim;
   if (getrlimit(RLIMIT_FSIZE, &lim) != 0) return false;
   if (lim.rlim_cur != RLIM_INFINITY && lim.rlim_cur <= LLONG_MAX) t.fsize = lim.rlim_cur;
@@ -92,6 +93,7 @@ bool makeroom(Target &t, long count) {
   case Kind::block:
   case Kind::volume:
   case Kind::fixedvolume:
+  case Kind::memory:
   case Kind::character:
   case Kind::fifo:
   case Kind::directory:
@@ -131,7 +133,11 @@ Refusal limits(const Target &t, long long off, long j) {
   if (grownfrom(t.file) >= 0 && off > LLONG_MAX - j) return Refusal::unreachable;
   if (t.end >= 0 && off >= t.end - (j - 1)) return Refusal::end;
   if (t.fsize >= 0 && off >= t.fsize - (j - 1)) return Refusal::fsize;
-  return Refusal::none;
+  // Each stretch is positioned before it is written: where the last one's
+  // place cannot be, the stretches before it are not begun either.
+  long last = j;
+  while (last > 0 && t.known[last - 1]) last--;
+  return off > LLONG_MAX - last ? Refusal::unreachable : Refusal::none;
 }
 
 // Each kind's own rules for a pattern, once its ends are respected.
@@ -146,11 +152,14 @@ Refusal plankind(Target &t, long long off, const unsigned char *data, long count
   case Kind::volume:
   case Kind::fixedvolume:
     return planvolume(t.file);
+  case Kind::fifo:
+    return p.i < p.j ? Refusal::positions : Refusal::none;
+  case Kind::memory:
+    return p.i < p.j && isfull(t.file) ? Refusal::full : Refusal::none;
   case Kind::missing:
   case Kind::regular:
   case Kind::block:
   case Kind::character:
-  case Kind::fifo:
   case Kind::directory:
   case Kind::socket:
     break;
@@ -172,6 +181,7 @@ int writeplan(Target &t, long long off, const unsigned char *data, long count, c
     return writeflash(t, off, data, count);
   case Kind::missing:
   case Kind::block:
+  case Kind::memory:
   case Kind::character:
   case Kind::fifo:
   case Kind::directory:
@@ -195,6 +205,7 @@ long long grownfrom(const File &f) {
   case Kind::mtdram:
   case Kind::volume:
   case Kind::fixedvolume:
+  case Kind::memory:
   case Kind::character:
   case Kind::fifo:
   case Kind::directory:
@@ -219,6 +230,35 @@ Plan planpattern(Target &t, long long off, unsigned char *data, const unsigned c
   if (p.i < p.j) p.refusal = limits(t, off, p.j);
   if (p.refusal == Refusal::none) p.refusal = plankind(t, off, data, count, p, watch);
   return p;
+}
+
+// A file system takes no file past its largest size, and refuses a position
+// past it as the dump finds (ext4: 16 TiB less 4 KiB): the end of the
+// pattern must be a position it takes. And the blocks the pattern's span
+// allocates must be free.
+Refusal foresee(const Target &t, long long off, const Plan &p, Room &room) {
+  switch (t.file.kind) {
+  case Kind::regular:
+    break;
+  case Kind::missing:
+  case Kind::block:
+  case Kind::flash:
+  case Kind::nand:
+  case Kind::nor:
+  case Kind::mtdram:
+  case Kind::volume:
+  case Kind::fixedvolume:
+  case Kind::memory:
+  case Kind::character:
+  case Kind::fifo:
+  case Kind::directory:
+  case Kind::socket:
+    return Refusal::none;
+  }
+  if (p.i >= p.j || t.r < 0) return Refusal::none;
+  if (lseek(t.r, off + p.j, SEEK_SET) < 0) return Refusal::largest;
+  return roomfor(t.r, off + p.i, off + p.j, t.file.st.st_size, room) ? Refusal::none
+                                                                     : Refusal::room;
 }
 
 int writepattern(Target &t, long long off, unsigned char *data, const unsigned char *set,

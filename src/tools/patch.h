@@ -24,6 +24,11 @@ bool makeroom(Target &t, long count);
 // and decides what it will do, reading but never writing.
 Plan planpattern(Target &t, long long off, unsigned char *data, const unsigned char *set,
                  long count);
+// What the kernel decides at the write, foreseen for a planned pattern where
+// it can be without writing: a regular file's largest size and the room its
+// file system has, counted into room over the pairs of a run. An
+// explanation's foresight; a run meets these at the write.
+Refusal foresee(const Target &t, long long off, const Plan &p, Room &room);
 // Plans a pattern and writes its known bytes, whole or not at all where the
 // kind of file allows.
 int writepattern(Target &t, long long off, unsigned char *data, const unsigned char *set,

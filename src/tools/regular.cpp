@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include "kind.h"
 #include "rawio.h"
 
 namespace {
@@ -84,12 +87,12 @@ bool restore(const Target &t, long long from, long long upto, long long size, bo
 // crosses its end and fails the next, leaving half a MAC address. So its size
 // is its end, as a device's end is. Text attributes report 4096 and get that
 // end too, more than they take anyway.
-bool regularend(int fd, const struct stat &st, long long &end) {
-  constexpr unsigned long sysfs_magic = 0x62656572;
+bool regularend(int fd, File &f, long long &end) {
   struct statfs fs;
   end = -1;
   if (fstatfs(fd, &fs) != 0) return false;
-  if (static_cast<unsigned long>(fs.f_type) == sysfs_magic && st.st_size > 0) end = st.st_size;
+  learnfs(fs, f);
+  if (sysfs(f) && f.st.st_size > 0) end = f.st.st_size;
   return true;
 }
 
@@ -104,4 +107,68 @@ int writeregular(Target &t, long long off, const unsigned char *data, long count
   if (writeknown(t, off, data, count, &upto) == exit_done) return failed ? exit_trouble : exit_done;
   if (roomerror(errno)) restore(t, from, upto, size, haveold);
   return exit_trouble;
+}
+
+namespace {
+
+// Counts blocks [first, last] into room, each once: the number of them not
+// counted before, or -1 when memory runs out.
+long long countblocks(Room &room, long long first, long long last) {
+  long long fresh = last - first + 1;
+  for (long k = 0; k < room.n; k++) {
+    long long a = std::max(first, room.spans[2 * k]), b = std::min(last, room.spans[2 * k + 1]);
+    if (a <= b) fresh -= b - a + 1;
+  }
+  auto *more = static_cast<long long *>(std::realloc(room.spans, (room.n + 1) * 2 * sizeof first));
+  if (!more) return -1;
+  room.spans = more;
+  // Kept apart, not merged: the ranges a run's pairs touch are few.
+  room.spans[2 * room.n] = first, room.spans[2 * room.n + 1] = last, room.n++;
+  return fresh;
+}
+
+// The blocks a write of [from, to) allocates: those that hold no data. A
+// block where data begins holds data; so does the block of the file's end,
+// where a hole may begin inside it. Counted in blocks, unsigned, so that
+// the last block below the largest offset is no overflow.
+long long holeblocks(int fd, long long from, long long to, Room &room) {
+  unsigned long long bs = room.bsize, last = (0ULL + to - 1) / bs;
+  long long fresh = 0;
+  for (unsigned long long k = 0ULL + from / bs; k <= last;) {
+    off_t data = lseek(fd, static_cast<off_t>(k * bs), SEEK_DATA);
+    if (data < 0 && errno != ENXIO) return -1;
+    unsigned long long stop = data < 0 ? last + 1 : std::min(last + 1, 0ULL + data / bs);
+    long long got = stop > k ? countblocks(room, k, stop - 1) : 0;
+    if (got < 0) return -1;
+    fresh += got;
+    if (data < 0 || stop > last) break;
+    off_t hole = lseek(fd, data, SEEK_HOLE);
+    if (hole < 0) return -1;
+    k = (0ULL + hole + bs - 1) / bs;
+  }
+  return fresh;
+}
+
+} // namespace
+
+bool roomfor(int fd, long long from, long long to, long long size, Room &room) {
+  if (room.bsize == 0) {
+    struct statvfs fs;
+    bool known = fstatvfs(fd, &fs) == 0 && fs.f_frsize > 0;
+    room.bsize = known ? static_cast<long long>(fs.f_frsize) : -1;
+    // The blocks the file system keeps back are root's to use.
+    room.avail = known ? static_cast<long long>(geteuid() == 0 ? fs.f_bfree : fs.f_bavail) : 0;
+  }
+  // What the run writes without reserving takes no room.
+  if (room.bsize < 0 || (to <= size && alldata(fd, from, to))) return true;
+  long counted = room.n;
+  long long need = holeblocks(fd, from, to, room);
+  if (need < 0) return true; // what cannot be counted is the kernel's to tell
+  // A pattern refused for room takes none: the pairs after it may fit.
+  if (room.used + need > room.avail) {
+    room.n = counted;
+    return false;
+  }
+  room.used += need;
+  return true;
 }

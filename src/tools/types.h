@@ -24,6 +24,7 @@ enum class Kind : unsigned char {
   mtdram,      // MTD RAM or NVRAM, which needs no erase
   volume,      // a dynamic UBI volume
   fixedvolume, // a static UBI volume, whose data is only ever replaced whole
+  memory,      // /dev/null, /dev/zero or /dev/full: reads change nothing
   character,   // any other character device
   fifo,
   directory,
@@ -37,6 +38,8 @@ struct File {
   long long end = -1;  // where a block device, MTD flash or UBI volume ends; -1 where unknown
   long leb = 0;        // a UBI volume's logical erase block size
   unsigned long erasesize = 0, pagesize = 0; // MTD flash's, as MEMGETINFO tells them
+  unsigned long mtdflags = 0;                // and its flags
+  unsigned long fstype = 0; // a regular file's file system (statfs's f_type); 0 where not asked
 };
 
 // The patterns that an explanation foresees, laid over what its reads see so
@@ -53,6 +56,16 @@ struct View {
   Laid *laid = nullptr;
   long n = 0;
   long long size = -1, grown = -1;
+};
+
+// The room an explanation foresees a run taking on a file system: blocks of
+// bsize bytes, avail of them free for this user (0 bsize: not learned yet,
+// -1: cannot be learned), used by the pairs so far, each block counted
+// once; spans holds n disjoint ranges [first, last] of the blocks counted.
+struct Room {
+  long long bsize = 0, avail = 0, used = 0;
+  long long *spans = nullptr;
+  long n = 0;
 };
 
 // What a patch works on. Reads for wildcards, and of what a write covers,
@@ -88,7 +101,12 @@ enum class Refusal {
   bits,        // flash would have to set a bit that is clear
   page,        // NAND: a page it falls in is not erased, or takes two stretches
   fixed,       // a static UBI volume
-  memory,      // memory ran out
+  positions,   // a FIFO: it has no positions to write at
+  full,        // /dev/full, which fails every write
+  // Foreseen by an explanation only; a run meets them at the write.
+  largest, // it would end past the largest file the file system takes
+  room,    // the blocks it needs, after those of the pairs before it, are not free
+  memory,  // memory ran out
 };
 
 // What a pattern will do, decided before anything is written: the known
