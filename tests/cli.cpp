@@ -187,14 +187,14 @@ Tmpfs::~Tmpfs() {
   if (!path.empty()) ::umount2(path.c_str(), MNT_DETACH);
 }
 
-Loop::Loop(const std::string &file) {
+Loop::Loop(const std::string &file, bool readonly) {
   if (::geteuid() != 0) {
     why = "loop devices need root";
     return;
   }
   // Busybox's losetup has no --show: ask for a free device, then attach it.
-  std::string cmd =
-      "{ d=$(losetup -f) && losetup \"$d\" '" + file + "' && echo \"$d\"; } 2>/dev/null";
+  std::string cmd = "{ d=$(losetup -f) && losetup " + std::string(readonly ? "-r " : "") +
+                    "\"$d\" '" + file + "' && echo \"$d\"; } 2>/dev/null";
   FILE *p = ::popen(cmd.c_str(), "r");
   char line[256] = {};
   if (p && std::fgets(line, sizeof line, p)) dev = line;
@@ -224,6 +224,17 @@ Outcome run(const std::vector<std::string> &argv, const std::string &dir, Option
   ::waitpid(pid, &raw, 0);
   int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
   return {status, get(outp), get(errp)};
+}
+
+Options asnobody(const Folder &dir) {
+  if (::geteuid() != 0) return {};
+  ::chmod(dir.path.c_str(), 0755);
+  put(dir.at("varnock"), get(bindir() + "/varnock"));
+  ::chmod(dir.at("varnock").c_str(), 0755);
+  for (const char *link : {"varnock-search", "varnock-cmp", "varnock-explain"})
+    if (::symlink("varnock", dir.at(link).c_str()) != 0 && errno != EEXIST)
+      throw std::runtime_error("cannot link " + dir.at(link));
+  return {.uid = nobody, .bindir = dir.path};
 }
 
 unsigned long long smallest_cap(const std::vector<std::string> &argv, const std::string &dir,

@@ -43,11 +43,12 @@ struct Tmpfs {
   Tmpfs &operator=(const Tmpfs &) = delete;
 };
 
-// A loop block device over a file, detached again at the end. Needs root and
-// losetup; where either is missing, dev stays empty and why says so.
+// A loop block device over a file, read-only where asked, detached again at
+// the end. Needs root and losetup; where either is missing, dev stays empty
+// and why says so.
 struct Loop {
   std::string dev, why;
-  explicit Loop(const std::string &file);
+  explicit Loop(const std::string &file, bool readonly = false);
   ~Loop();
   Loop(const Loop &) = delete;
   Loop &operator=(const Loop &) = delete;
@@ -92,6 +93,13 @@ struct Case {
   Options opts = {};
 };
 Outcome run(const std::vector<std::string> &argv, const std::string &dir, Options opts = {});
+
+// The uid of an ordinary user that tests run tools as, when they run as root.
+constexpr int nobody = 65534;
+// Options that run the tools as that user where the tests run as root, from
+// a copy in dir (the build folder may lie where that user cannot reach it,
+// under a home folder of mode 0700); as they are otherwise.
+Options asnobody(const Folder &dir);
 
 // The smallest cap on the address space, in steps of 4 KiB, under which the
 // run ends with status 0 and nothing on standard error; 0 if none up to 1 GiB.

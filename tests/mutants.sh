@@ -59,8 +59,12 @@ src/tools/dump.cpp|    return f.end >= 0 && n < want;|    return false;|guest
 src/tools/ubi.cpp|ok = changeleb(t.w, first + k, lebs + k * leb, leb);|ok = changeleb(t.w, first + k, lebs + k * leb, std::min<long long>(leb, off + j - (first + k) * leb));|guest
 src/tools/ubi.cpp|    close(t.r);\n    t.wrote = true;|    t.wrote = true;|guest
 src/tools/ubi.cpp|last = (0ULL + off + j - 1) / leb|last = (0ULL + off + j) / leb|guest
-src/tools/patch.cpp|  if (!regularend(fd, t.file.st, t.end)) return false;\n||guest
+src/tools/patch.cpp|  if (!regularend(fd, t.file, t.end)) return false;\n||guest
 src/tools/ubi.cpp|  return f.kind == Kind::fixedvolume ? Refusal::fixed : Refusal::none;|  return Refusal::none;|guest
+src/tools/patch.cpp|  if (t.fsize >= 0 && off >= t.fsize - (j - 1)) return Refusal::fsize;|  if (t.fsize >= 0 && off > t.fsize - (j - 1)) return Refusal::fsize;
+src/tools/view.cpp|  std::memcpy(copy + n, known, n);|  std::memset(copy + n, 1, n);
+src/tools/explain.cpp|    if (p.readfailed) status = say("trouble", "a wildcard's read fails", exit_trouble);\n|
+src/tools/dump.cpp|    return f.end;\n  case Kind::missing:|    return f.st.st_size;\n  case Kind::missing:
 TABLE
 )
 
