@@ -192,9 +192,11 @@ Loop::Loop(const std::string &file, bool readonly) {
     why = "loop devices need root";
     return;
   }
-  // Busybox's losetup has no --show: ask for a free device, then attach it.
-  std::string cmd = "{ d=$(losetup -f) && losetup " + std::string(readonly ? "-r " : "") +
-                    "\"$d\" '" + file + "' && echo \"$d\"; } 2>/dev/null";
+  // Busybox's losetup has no --show: ask for a free device, then attach it;
+  // again where a test running beside this one took it in between.
+  std::string cmd = "for try in 1 2 3 4 5 6 7 8; do d=$(losetup -f) && losetup " +
+                    std::string(readonly ? "-r " : "") + "\"$d\" '" + file +
+                    "' && echo \"$d\" && exit 0; sleep 0.2; done 2>/dev/null; exit 1";
   FILE *p = ::popen(cmd.c_str(), "r");
   char line[256] = {};
   if (p && std::fgets(line, sizeof line, p)) dev = line;
