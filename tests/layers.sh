@@ -17,7 +17,7 @@ layers=(
   "kind"                        # the one place that learns what a file is
   "regular flash ubi"           # one unit per kind of storage with rules of its own
   "patch"                       # a pattern planned and written, by kind
-  "args output"                 # the reading of arguments; output lines and how a run ends
+  "args output scan walk"       # arguments; output lines and a run's end; the search's and comparison's rules
   "dump"                        # the dump of a pair, and its buffer
   "explain"                     # varnock-explain
   "varnock"                     # the entries: main, search_main, varnock_main

@@ -1,8 +1,8 @@
 // varnock: dump and patch bytes of a file (main), search it for hex patterns
 // (search_main), or list where two files differ (varnock_main). One
 // executable; the name it is started under picks the tool. The top layer:
-// uses explain, dump, output, args, patch, flash, kind, rawio, the codec and
-// types.h.
+// uses explain, dump, scan, walk, output, args, patch, flash, kind, rawio,
+// the codec and types.h.
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -20,7 +20,9 @@
 #include "output.h"
 #include "patch.h"
 #include "rawio.h"
+#include "scan.h"
 #include "types.h"
+#include "walk.h"
 
 // Offsets past 2 GiB must work on 32-bit targets too.
 static_assert(sizeof(off_t) == 8, "build with 64-bit file offsets");
@@ -93,28 +95,16 @@ int main(int argc, char **argv) {
 
 namespace {
 
-// One forward pass, one byte per read request, never stepping back: a failed
-// partial match is dropped together with the byte that broke it. False when a
-// read fails, which ends the pass rather than looping on the failure.
+// One forward pass, one byte per read request. False when a read fails,
+// which ends the pass rather than looping on the failure.
 bool scan(int fd, unsigned char *data, const unsigned char *set, long count) {
-  long matched = 0;
-  long long start = 0;
-  for (long long pos = 0;; pos++) {
+  Scan s;
+  for (;;) {
     unsigned char b;
     ssize_t got = readsome(fd, &b, 1);
     if (got == 0) return true;
     if (got < 0) return false;
-    if (set[matched] && data[matched] != b) {
-      matched = 0;
-      continue;
-    }
-    // Wildcard positions take the file's byte, so the line shows what is there.
-    data[matched] = b;
-    if (matched == 0) start = pos;
-    if (++matched == count) {
-      if (!putline("", start, data, count)) outofmemory();
-      matched = 0;
-    }
+    if (scanbyte(s, b, data, set, count) && !putline("", s.start, data, count)) outofmemory();
   }
 }
 
@@ -193,25 +183,20 @@ bool walk(int fa, int fb) {
   Run a{static_cast<unsigned char *>(std::malloc(1)), 0};
   Run b{static_cast<unsigned char *>(std::malloc(1)), 0};
   if (!a.bytes || !b.bytes) outofmemory();
-  bool agree = true;
-  long long start = 0;
-  for (long long pos = 0;; pos++) {
+  Walk w;
+  for (;;) {
     unsigned char ca, cb;
     ssize_t ra = readsome(fa, &ca, 1);
     ssize_t rb = readsome(fb, &cb, 1);
     if (ra < 0 || rb < 0 || (ra == 0 && rb == 0)) {
-      flush(a, b, start);
+      flush(a, b, w.start);
       std::free(a.bytes);
       std::free(b.bytes);
       return ra >= 0 && rb >= 0;
     }
-    bool same = ra == 1 && rb == 1 && ca == cb;
-    if (same != agree) {
-      flush(a, b, start);
-      agree = same;
-      start = pos;
-    }
-    if (agree) continue;
+    long long start = w.start;
+    if (walkstep(w, ra == 1, ca, rb == 1, cb)) flush(a, b, start);
+    if (w.agree) continue;
     if (ra == 1) append(a, ca);
     if (rb == 1) append(b, cb);
   }
