@@ -82,8 +82,12 @@ set_source_files_properties(${PROJECT_SOURCE_DIR}/src/tools/alloc.cpp PROPERTIES
 # musl's start files around the objects; libgcc calls back into libc (raise).
 # A static musl program never makes its RELRO segment read-only (only musl's
 # dynamic loader does), so the segment would be padding alone: on 64 KiB
-# pages (powerpc) nearly 32 KiB of it.
-target_link_options(varnock PRIVATE -static -nostdlib -Wl,-z,norelro -Wl,--gc-sections
+# pages (powerpc) nearly 32 KiB of it. Nor is the data's start padded to a
+# page in the file (a common page size of 16): its address keeps the offset
+# it has in the file modulo the largest page size, so every kernel maps it,
+# from the page it shares with the end of the code.
+target_link_options(varnock PRIVATE -static -nostdlib -Wl,-z,norelro -Wl,-z,common-page-size=16
+  -Wl,--gc-sections
   ${VARNOCK_MUSL_LIB}/crt1.o ${VARNOCK_MUSL_LIB}/crti.o)
 target_link_libraries(varnock PRIVATE
   -Wl,--start-group ${VARNOCK_MUSL_LIB}/libc.a ${libgcc} -Wl,--end-group
