@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -37,6 +38,10 @@ const std::string dumphead = "tool varnock dump the file argument does not begin
 const std::string nomatch = "note an occurrence is not found when the bytes just before it "
                             "begin the pattern, or when it overlaps a hit\n";
 
+const char *lastpart(const std::string &path) {
+  return path.c_str() + path.rfind('/') + 1;
+}
+
 std::vector<std::string> explained(std::vector<std::string> argv) {
   argv.insert(argv.begin(), "varnock-explain");
   return argv;
@@ -58,7 +63,7 @@ TEST(Explain, Patch) {
       {explained({"varnock", "modfw.bin", "0x4", "d0", "5", "fe"}),
        patchhead + "offset '0x4' 4 0x4 hex whole\npattern 'd0' 1 d0\nbefore 4 45\nafter 4 d0\n"
                    "offset '5' 5 0x5 decimal whole\npattern 'fe' 1 fe\nbefore 5 46\n"
-                   "after 5 fe\n",
+                   "after 5 fe\nundo 'varnock' 'modfw.bin' '5' '46' '4' '45'\n",
        0},
       // the gap before a pattern past the end reads as zeros afterwards
       {explained({"varnock", "modfw.bin", "9", "61", "7", ". .", "0", "62", "0", ". 4\t"}),
@@ -71,14 +76,15 @@ TEST(Explain, Patch) {
                    "warn pattern '. 4\\x09' holds '\\x09', which is no hex digit, space, comma or "
                    "full stop\n"
                    "before 0 62 42\nafter 0 62 04\n"
-                   "warn file 'modfw.bin' grows from 7 to 10 bytes\n",
+                   "warn file 'modfw.bin' grows from 7 to 10 bytes, which no patch takes back\n",
        1},
       // a wildcard with no byte to read lays nothing over the file
       {explained({"varnock", "modfw.bin", "6", "61 . .", "7", ". 62"}),
        patchhead + "offset '6' 6 0x6 decimal whole\npattern '61 . .' 3 61 .. ..\n"
                    "before 6 47 -- --\nafter 6 61 -- --\n"
                    "offset '7' 7 0x7 decimal whole\npattern '. 62' 2 .. 62\nbefore 7 -- --\n"
-                   "after 7 -- 62\nwarn file 'modfw.bin' grows from 7 to 9 bytes\n",
+                   "after 7 -- 62\nwarn file 'modfw.bin' grows from 7 to 9 bytes, which no patch "
+                   "takes back\n",
        1},
       {explained(
            {"varnock", "modfw.bin", "-1", "61", "1", ",,", "0x7fffffffffffffff", "61", "1", "78"}),
@@ -100,7 +106,7 @@ TEST(Explain, Patch) {
                    "before 1017 00 61 62\nafter 1017 61 61 62\n"
                    "offset '1022' 1022 0x3fe decimal whole\npattern 'ee ee ee' 3 ee ee ee\n"
                    "before 1022 65 66 --\nrefused it would end past the file size limit\n"
-                   "warn file 'modfw.bin' grows from 7 to 1024 bytes\n",
+                   "warn file 'modfw.bin' grows from 7 to 1024 bytes, which no patch takes back\n",
        2,
        {.fsize = 1024}},
       {explained({"varnock", "modnull", "0", "61 . 62"}),
@@ -108,7 +114,7 @@ TEST(Explain, Patch) {
        "note the kernel decides at write time: whether the file opens for writing\n"
        "note the kernel decides at write time: whether the write-back succeeds\n"
        "offset '0' 0 0x0 octal whole\npattern '61 . 62' 3 61 .. 62\n"
-       "before 0 -- -- --\nafter 0 61 -- 62\n",
+       "before 0 -- -- --\nafter 0 61 -- 62\nundo 'varnock' 'modnull' '0' '. . .'\n",
        0},
       {explained({"varnock", "moddir", "0", "61"}),
        "tool varnock patch the file argument begins with mod\nfile 'moddir' directory -\n"
@@ -150,8 +156,9 @@ TEST(Explain, DumpSearchCompare) {
        2},
       {explained({"./bin/varnock-search", "fw.bin", "41", "42 43", ""}),
        "tool varnock-search search the name varnock-search\nfile 'fw.bin' regular 7\n"
-       "pattern '41' 1 41\npattern '42 43' 2 42 43\n" +
-           nomatch + "pattern '' 0\nskipped the pattern has no positions\n",
+       "pattern '41' 1 41\npattern '42 43' 2 42 43\npattern '' 0\n"
+       "skipped the pattern has no positions\nfinds 1 '41' prints 1 misses 0\n"
+       "finds 2 '42 43' prints 1 misses 0\n",
        0},
       {explained({"varnock-search", "missing", "41"}),
        "tool varnock-search search the name varnock-search\nfile 'missing' missing -\n"
@@ -219,7 +226,9 @@ TEST(Explain, Warnings) {
       {explained({"varnock", "fw.bin", "0", "1", "2"}),
        "warn leftover '2' follows the last pair: it is not used\n", 1},
       {explained({"varnock", "modfw.bin", "6", "61 62", "9", "."}),
-       "after 6 61 62\nafter 9 --\nwarn file 'modfw.bin' grows from 7 to 8 bytes\n", 1},
+       "after 6 61 62\nafter 9 --\nwarn file 'modfw.bin' grows from 7 to 8 bytes, which no patch "
+       "takes back\n",
+       1},
       {explained({"varnock", "models/fw.bin", "0", "16"}),
        "warn file 'models/fw.bin' begins with mod but its own name does not: it is patched\n"
        "after 0 16\n",
@@ -290,7 +299,11 @@ TEST(Explain, AgreesOnOtherFiles) {
       {{"varnock", "modzero", "0", "61 . . ."}, "after 0 61 00 00 00\n", 0, 0},
       {{"varnock", "modfull", "0", "61"}, "refused the device fails every write\n", 2, 2},
       {{"varnock", "modfull", "0", "."}, "refused the device fails every write\n", 2, 2},
-      {{"varnock", "modptmx", "0", "61"}, "warn file 'modptmx'" + chr + "after 0 61\n", 1, 2},
+      {{"varnock", "modptmx", "0", "61"},
+       "warn file 'modptmx'" + chr +
+           "after 0 61\nwarn file 'modptmx' has no undo line: it is not read here\n",
+       1,
+       2},
       {{"varnock", "modfifo", "-1", "41"}, "", 0, 0},
       {{"varnock", "modfifo"}, "", 0, 0},
       {{"varnock", "modfifo", "7"},
@@ -338,7 +351,7 @@ TEST(Explain, AgreesAtTheLimits) {
   std::vector<Agree> cases = {
       {{"varnock", "modf", std::to_string(end - 2), "61 62"},
        "after " + std::to_string(end - 2) + " 61 62\nwarn file 'modf' grows from 7 to " +
-           std::to_string(end) + " bytes\n",
+           std::to_string(end) + " bytes, which no patch takes back\n",
        1,
        0},
       {{"varnock", "modf", std::to_string(end - 1), "61 62"},
@@ -378,7 +391,7 @@ TEST(Explain, AgreesAtTheLimits) {
        {{{"varnock", "modf", "4097", "44", "0", "41", "8192", "42", "100", "43"},
          "after 4097 44\nafter 0 41\n"
          "refused the file system has no room for the blocks it needs\n"
-         "after 100 43\nwarn file 'modf' grows from 0 to 4098 bytes\n",
+         "after 100 43\nwarn file 'modf' grows from 0 to 4098 bytes, which no patch takes back\n",
          2,
          2}}},
   };
@@ -523,11 +536,224 @@ std::string unforeseen(const std::string &path, const Foreseen &f, long long siz
   return diff;
 }
 
+// The arguments of an explanation's undo line, taken back from their
+// single quotes as a shell takes them ('\\'' a quote); none where it has no
+// undo line.
+std::vector<std::string> undone(const std::string &said) {
+  std::vector<std::string> argv;
+  std::size_t at = said.find("\nundo ");
+  if (at == std::string::npos) return argv;
+  std::string line = said.substr(at + 6, said.find('\n', at + 1) - at - 6);
+  for (std::size_t k = 0; k < line.size() && line[k] == '\'';) {
+    std::string word;
+    for (;;) {
+      std::size_t close = line.find('\'', k + 1);
+      word += line.substr(k + 1, close - k - 1);
+      k = close + 1;
+      if (line.compare(k, 3, "\\''") != 0) break;
+      word += '\'';
+      k += 2;
+    }
+    argv.push_back(word);
+    k += k < line.size() && line[k] == ' ';
+  }
+  return argv;
+}
+
+// A pattern of two-digit bytes and full stops as the search takes it:
+// whether each position of it matches the file at pos.
+bool occurs(const std::string &file, std::size_t pos, const std::string &pattern) {
+  std::string compact;
+  for (char c : pattern)
+    if (c != ' ' && c != ',') compact += c;
+  for (std::size_t k = 0; k < compact.size(); pos++) {
+    if (pos >= file.size()) return false;
+    if (compact[k] == '.') {
+      k++;
+      continue;
+    }
+    if (std::stoi(compact.substr(k, 2), nullptr, 16) != static_cast<unsigned char>(file[pos]))
+      return false;
+    k += 2;
+  }
+  return true;
+}
+
+// The counts an explanation of a search gives, against what the search
+// prints for each pattern alone and against every occurrence of it.
+void expect_search_counts(const std::string &dir, const std::string &path,
+                          const std::vector<std::string> &patterns, const cli::Options &opts = {}) {
+  std::vector<std::string> argv = {"varnock-search", path};
+  argv.insert(argv.end(), patterns.begin(), patterns.end());
+  SCOPED_TRACE(cli::joined(argv));
+  cli::Outcome said = cli::run(explained(argv), dir, opts);
+  std::string file = cli::get(path[0] == '/' ? path : dir + "/" + path), want;
+  for (std::size_t i = 0; i < patterns.size(); i++) {
+    cli::Outcome ran = cli::run({"varnock-search", path, patterns[i]}, dir, opts);
+    long long prints = std::count(ran.out.begin(), ran.out.end(), '\n'), every = 0;
+    for (std::size_t pos = 0; pos < file.size(); pos++) every += occurs(file, pos, patterns[i]);
+    want += "finds " + std::to_string(i + 1) + " '" + patterns[i] + "' prints " +
+            std::to_string(prints) + " misses " + std::to_string(every - prints) + "\n";
+  }
+  std::string got;
+  std::stringstream lines(said.out);
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind("finds ", 0) == 0) got += line + "\n";
+  EXPECT_EQ(got, want);
+}
+
+// The counts an explanation of a comparison gives, against the lines the
+// comparison prints: a run's positions are those of its longer line.
+void expect_compare_counts(const std::string &dir, const std::string &a, const std::string &b) {
+  SCOPED_TRACE(a + " " + b);
+  cli::Outcome said = cli::run(explained({"varnock-cmp", a, b}), dir);
+  cli::Outcome ran = cli::run({"varnock-cmp", a, b}, dir);
+  long long runs = 0, positions = 0, longest = 0, start = -1, wide = 0;
+  std::stringstream lines(ran.out);
+  for (std::string line; std::getline(lines, line);) {
+    std::stringstream words(line.substr(2));
+    long long at, n = -1;
+    words >> at;
+    for (std::string b; words; words >> b) n++;
+    if (at != start) positions += wide, runs++, wide = 0, start = at;
+    wide = std::max(wide, n), longest = std::max(longest, n);
+  }
+  positions += wide;
+  std::string want = "differs runs " + std::to_string(runs) + " positions " +
+                     std::to_string(positions) + " longest " + std::to_string(longest) + "\n";
+  std::size_t at = said.out.rfind("differs ");
+  EXPECT_EQ(at == std::string::npos ? said.out : said.out.substr(at), want);
+}
+
+// What a search would print and what it leaves out, and how much a
+// comparison would print, counted from one read of the file: against the
+// tools' own output.
+TEST(Explain, Counts) {
+  cli::Folder dir;
+  cli::putfiles(dir, {{"a3", "\xaa\xaa\xaa"},
+                      {"ab", "\xaa\xaa\xab"},
+                      {"a3b", "\xaa\xaa\xaa\xab"},
+                      {"abab", "\xaa\xab\xaa\xab"},
+                      {"s", std::string("\0\0\x55\xaa", 4)},
+                      {"m", "\x12\x34\x12\x34\x12\x56"},
+                      {"AB", "AB"},
+                      {"AC", "AC"},
+                      {"AXY", "AXY"},
+                      {"XYZ", "XYZ"},
+                      {"A", "A"},
+                      {"empty", ""}});
+  expect_search_counts(dir.path, "a3", {"aa", "aa aa", "aa ab", ". ."});
+  expect_search_counts(dir.path, "ab", {"aa ab", "ab", "."});
+  expect_search_counts(dir.path, "a3b", {"aa aa ab", "aa ab", "aa . ab"});
+  expect_search_counts(dir.path, "abab", {"aa ab", ". ab", "ab . ab"});
+  expect_search_counts(dir.path, "s", {". 55 aa", "00 55 aa", "55 aa", "00"});
+  expect_search_counts(dir.path, "m", {"12 34 12 56", "12 56", "12 . 12"});
+  expect_search_counts(dir.path, "empty", {"00", "."});
+  for (const auto &[a, b] : std::vector<std::pair<std::string, std::string>>{{"AB", "AC"},
+                                                                             {"AB", "AB"},
+                                                                             {"A", "AXY"},
+                                                                             {"AXY", "A"},
+                                                                             {"AB", "XYZ"},
+                                                                             {"empty", "AB"},
+                                                                             {"empty", "empty"}})
+    expect_compare_counts(dir.path, a, b);
+  // Files not read here have no counts.
+  cli::Outcome proc = cli::run(explained({"varnock-search", "/proc/version", "41"}), dir.path);
+  EXPECT_NE(proc.out.find("note not read here: what the search would find is not counted"),
+            std::string::npos);
+}
+
+// The undo line of a patch: its pairs in reverse order, each with the bytes
+// it finds (a wildcard where it writes nothing), every argument in single
+// quotes; run after the patch, it leaves the file as it was. None, and a warn
+// instead, where no line can take the patch back.
+TEST(Explain, Undo) {
+  struct Undo {
+    std::vector<std::string> argv;
+    std::string said; // the explanation's undo and warn lines
+  };
+  const std::string chr = "warn file 'modptmx' is a character device: whether it takes positions, "
+                          "and what its reads return, only the device knows\n";
+  const std::vector<Undo> cases = {
+      {{"varnock", "modfw.bin", "2", "61 62", "3", ". 63"},
+       "undo 'varnock' 'modfw.bin' '3' '62 45' '2' '43 44'\n"},
+      {{"varnock", "mod'q", "0", "61", "6", "61 . ."},
+       "undo 'varnock' 'mod'\\''q' '6' '47 . .' '0' '41'\n"},
+      {{"./bin/varnock", "modfw.bin", "-1", "61", "9", ". .", "0", "78"},
+       "undo './bin/varnock' 'modfw.bin' '0' '41'\n"},
+      {{"varnock", "modfw.bin", "6", "61 62"},
+       "warn file 'modfw.bin' grows from 7 to 8 bytes, which no patch takes back\n"},
+      {{"varnock", "modptmx", "0", "61"},
+       chr + "warn file 'modptmx' has no undo line: it is not read here\n"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(cli::joined(c.argv));
+    cli::Folder dir;
+    cli::putfiles(dir,
+                  {{"modfw.bin", "ABCDEFG"}, {"mod'q", "ABCDEFG"}, {"modptmx", "->/dev/ptmx"}});
+    ::mkdir(dir.at("bin").c_str(), 0755);
+    ASSERT_EQ(::symlink((cli::bindir() + "/varnock").c_str(), dir.at("bin/varnock").c_str()), 0);
+    cli::Outcome said = cli::run(explained(c.argv), dir.path);
+    std::string got;
+    std::stringstream lines(said.out);
+    for (std::string line; std::getline(lines, line);)
+      if (line.rfind("undo ", 0) == 0 || line.rfind("warn ", 0) == 0) got += line + "\n";
+    EXPECT_EQ(got, c.said);
+    std::vector<std::string> back = undone(said.out);
+    if (back.empty()) continue;
+    std::vector<std::string> argv = c.argv;
+    argv[0] = back[0] = "varnock";
+    cli::expect(cli::run(argv, dir.path), "", 0);
+    cli::expect(cli::run(back, dir.path), "", 0);
+    EXPECT_EQ(cli::get(dir.at(c.argv[1])), "ABCDEFG");
+  }
+}
+
+// Lays out the file of a line of the differential run in its setting: its
+// bytes, and the options the line runs with.
+enum Setting { plain, limited, device, small, other };
+
+std::string layout(Setting setting, Generator &gen, const cli::Folder &dir, const std::string &path,
+                   const std::string &loopdev, cli::Options &opts, const cli::Options &nobody) {
+  std::string bytes;
+  for (std::size_t k = gen.pick(4) ? gen.pick(40) : 5000 + gen.pick(4000); k > 0; k--)
+    bytes += static_cast<char>(gen.pick(256));
+  opts = setting == limited ? cli::Options{.fsize = 8192} : cli::Options{};
+  if (setting == device) {
+    bytes.resize(8192);
+    for (char &c : bytes) c = static_cast<char>(gen.pick(256));
+    std::ofstream(loopdev, std::ios::binary) << bytes;
+    return bytes;
+  }
+  ::unlink(path.c_str());
+  ::unlink(dir.at("fs/fill").c_str());
+  cli::put(path, bytes);
+  if (setting == small) {
+    // Full, then as many pages given back as the line may need.
+    int fill = ::open(dir.at("fs/fill").c_str(), O_WRONLY | O_CREAT, 0644);
+    static const char page[4096] = {};
+    while (::write(fill, page, sizeof page) > 0) {
+    }
+    off_t full = ::lseek(fill, 0, SEEK_END), back = 4096 * static_cast<off_t>(gen.pick(3));
+    EXPECT_EQ(::ftruncate(fill, std::max<off_t>(0, full - back)), 0);
+    ::close(fill);
+  }
+  if (setting == other) {
+    static const mode_t modes[] = {0644, 0444, 0200};
+    EXPECT_EQ(::chown(path.c_str(), gen.pick(3) ? cli::nobody : 0, cli::nobody), 0);
+    EXPECT_EQ(::chmod(path.c_str(), modes[gen.pick(3)]), 0);
+    opts = nobody;
+  }
+  return bytes;
+}
+
 // The explanation agrees with the run: for random command lines, explained
 // and then run on the same file, status 0 or 1 where the run ends 0 and 2
 // where it ends 2, and the bytes its after lines foresee are the file's
-// afterwards. On regular files, under a file size limit, and as root on a
-// loop device, a tmpfs with little or no room, and as another user.
+// afterwards; its undo line puts back the bytes before. On regular files,
+// under a file size limit, and as root on a loop device, a tmpfs with
+// little or no room and as another user. Now and then the counts of a
+// search and a comparison of the file, against the tools' output.
 // VARNOCK_DIFFERENTIAL sets the number of lines per setting, VARNOCK_SEED
 // the seed.
 TEST(Explain, AgreesWithTheRun) {
@@ -539,56 +765,22 @@ TEST(Explain, AgreesWithTheRun) {
   cli::put(dir.at("image"), std::string(8192, '\0'));
   std::unique_ptr<cli::Loop> loop;
   std::unique_ptr<cli::Tmpfs> fs;
-  enum Setting { plain, limited, device, small, other };
   std::vector<Setting> settings = {plain, limited};
   if (::geteuid() == 0) {
     loop = std::make_unique<cli::Loop>(dir.at("image"));
     fs = std::make_unique<cli::Tmpfs>(dir.at("fs"), 64 << 10);
-    if (!loop->dev.empty()) {
-      settings.push_back(device);
-      cli::putfiles(dir, {{"modloop", "->" + loop->dev}});
-    }
+    if (!loop->dev.empty()) settings.push_back(device);
+    if (!loop->dev.empty()) cli::putfiles(dir, {{"modloop", "->" + loop->dev}});
     if (fs->why.empty()) settings.insert(settings.end(), {small, other});
   }
   cli::Options nobody = cli::asnobody(dir);
   for (Setting setting : settings) {
     for (long n = 0; n < lines; n++) {
       std::string where = setting == small ? dir.at("fs") : dir.path, path = where + "/modf";
-      std::string bytes;
-      for (std::size_t k = gen.pick(4) ? gen.pick(40) : 5000 + gen.pick(4000); k > 0; k--)
-        bytes += static_cast<char>(gen.pick(256));
+      if (setting == device) path = dir.at("modloop");
       cli::Options opts;
-      if (setting == limited) opts.fsize = 8192;
-      if (setting == device) {
-        path = dir.at("modloop");
-        std::string image(8192, '\0');
-        for (char &c : image) c = static_cast<char>(gen.pick(256));
-        std::ofstream(loop->dev, std::ios::binary) << image;
-        bytes = image;
-      } else {
-        ::unlink(path.c_str());
-        ::unlink(dir.at("fs/fill").c_str());
-        cli::put(path, bytes);
-      }
-      if (setting == small) {
-        // Full, then as many pages given back as the line may need.
-        int fill = ::open(dir.at("fs/fill").c_str(), O_WRONLY | O_CREAT, 0644);
-        static const char page[4096] = {};
-        while (::write(fill, page, sizeof page) > 0) {
-        }
-        ASSERT_EQ(::ftruncate(fill, std::max<off_t>(0, ::lseek(fill, 0, SEEK_END) -
-                                                           4096 * static_cast<off_t>(gen.pick(3)))),
-                  0);
-        ::close(fill);
-      }
-      if (setting == other) {
-        static const mode_t modes[] = {0644, 0444, 0200};
-        ASSERT_EQ(::chown(path.c_str(), gen.pick(3) ? cli::nobody : 0, cli::nobody), 0);
-        ASSERT_EQ(::chmod(path.c_str(), modes[gen.pick(3)]), 0);
-        opts = nobody;
-      }
-      std::vector<std::string> argv =
-          gen.argv(setting == device ? "modloop" : "modf", bytes.size());
+      std::string bytes = layout(setting, gen, dir, path, loop ? loop->dev : "", opts, nobody);
+      std::vector<std::string> argv = gen.argv(lastpart(path), bytes.size());
       SCOPED_TRACE("setting " + std::to_string(setting) + ": " + cli::joined(argv));
       cli::Outcome said = cli::run(explained(argv), where, opts);
       cli::Outcome ran = cli::run(argv, where, opts);
@@ -606,6 +798,21 @@ TEST(Explain, AgreesWithTheRun) {
       ASSERT_EQ(::stat(path.c_str(), &st), 0);
       long long size = setting == device ? 8192 : st.st_size;
       ASSERT_EQ(unforeseen(path, foreseen(bytes, said.out), size, some), "") << said.out;
+      std::vector<std::string> back = undone(said.out);
+      if (ran.status == 0 && !back.empty()) {
+        ASSERT_EQ(cli::run(back, where, setting == other ? nobody : opts).status, 0);
+        std::string after = cli::get(path).substr(0, setting == device ? 8192 : std::string::npos);
+        ASSERT_TRUE(after == bytes) << said.out;
+      }
+      // The tools read a byte at a time: no counts of a file grown past 4 GiB.
+      if (setting == device || setting == other || size > (1 << 20) || gen.pick(8) != 0) continue;
+      cli::put(dir.at("was"), bytes);
+      expect_compare_counts(where, path, dir.at("was"));
+      std::string file = cli::get(path);
+      std::size_t at = file.empty() ? 0 : gen.pick(file.size());
+      std::string piece = file.substr(at, 1 + gen.pick(3)), pattern;
+      for (char c : piece) pattern += gen.pick(3) ? cli::hextext(std::string(1, c)) : " .";
+      expect_search_counts(where, "modf", {pattern.empty() ? "00" : pattern, "00 00"});
     }
   }
 }
@@ -691,7 +898,9 @@ TEST(Explain, EndsAndOutput) {
                                 "refused it would end past the end of the device or attribute\n",
                          2},
                         {explained({"varnock", "modblk", "8191", "61"}),
-                         head + "pattern '61' 1 61\nbefore 8191 5a\nafter 8191 61\n", 0},
+                         head + "pattern '61' 1 61\nbefore 8191 5a\nafter 8191 61\n"
+                                "undo 'varnock' 'modblk' '8191' '5a'\n",
+                         0},
                     });
   EXPECT_EQ(cli::get(dir.at("image")), std::string(8192, 'Z'));
 }

@@ -65,6 +65,9 @@ src/tools/patch.cpp|  if (t.fsize >= 0 && off >= t.fsize - (j - 1)) return Refus
 src/tools/view.cpp|  std::memcpy(copy + n, known, n);|  std::memset(copy + n, 1, n);
 src/tools/explain.cpp|    if (p.readfailed) status = say("trouble", "a wildcard's read fails", exit_trouble);\n|
 src/tools/dump.cpp|    return f.end;\n  case Kind::missing:|    return f.st.st_size;\n  case Kind::missing:
+src/tools/scan.h|    s.matched = 0;\n    return false;|    bool again = s.matched > 0;\n    s.matched = 0;\n    if (!again \|\| (set[0] && data[0] != b)) return false;
+src/tools/explain.cpp|  for (int k = f.pairs; k-- > 0;) {|  for (int k = 0; k < f.pairs; k++) {
+src/tools/explain.cpp|*c == '\'' ? put("'\\''") : (void)std::putchar(*c);|(void)std::putchar(*c);
 TABLE
 )
 

@@ -6,9 +6,11 @@
 // the kinds of file whose reads change nothing; others it looks at with stat.
 // Its status: 2 where the run would end 2, 1 where it would not but a line
 // warns that something reads otherwise than it looks, 0 otherwise.
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,13 +21,16 @@
 #include "args.h"
 #include "dump.h"
 #include "explain.h"
+#include "flash.h"
 #include "hexcodec.h"
 #include "kind.h"
 #include "output.h"
 #include "patch.h"
 #include "rawio.h"
+#include "scan.h"
 #include "types.h"
 #include "view.h"
+#include "walk.h"
 
 namespace {
 
@@ -70,16 +75,49 @@ void putquoted(const char *text, const char *end) {
   std::putchar('\'');
 }
 
-void putquoted(const char *text) {
-  putquoted(text, text + std::strlen(text));
+// Prints fmt, where %s stands for a text, %q for one in single quotes as
+// command-line text is shown, %c for the one character a pointer points at,
+// in quotes, %d for a long long and %x for one in hex after 0x (-0x for a
+// negative one). Each line of the explanation is one call: on a board, a
+// call costs more bytes than a format does.
+void line(const char *fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  for (const char *f = fmt; *f; f++) {
+    if (*f != '%') {
+      std::putchar(*f);
+      continue;
+    }
+    const char *text;
+    long long v;
+    switch (*++f) {
+    case 's':
+      put(va_arg(args, const char *));
+      break;
+    case 'q':
+      text = va_arg(args, const char *);
+      putquoted(text, text + std::strlen(text));
+      break;
+    case 'c':
+      text = va_arg(args, const char *);
+      putquoted(text, text + 1);
+      break;
+    case 'd':
+      putint(va_arg(args, long long));
+      break;
+    case 'x':
+      v = va_arg(args, long long);
+      put(v < 0 ? "-0x" : "0x");
+      putnum(v < 0 ? 0 - static_cast<unsigned long long>(v) : v, 16);
+      break;
+    }
+  }
+  va_end(args);
 }
 
 // A line of a keyword and fixed text.
 int say(const char *keyword, const char *text, int status = exit_done) {
-  put(keyword);
-  put(" ");
-  put(text);
-  put("\n");
+  line("%s %s\n", keyword, text);
   return status;
 }
 
@@ -87,19 +125,8 @@ int refuse(const char *why) {
   return say("refused", why, exit_trouble);
 }
 
-// The start of a warn line about an argument: "warn what 'text'".
-int warn(const char *what, const char *text) {
-  put("warn ");
-  put(what);
-  put(" ");
-  putquoted(text);
-  return exit_warned;
-}
-
 void decides(const char *what) {
-  put("note the kernel decides at write time: ");
-  put(what);
-  put("\n");
+  line("note the kernel decides at write time: %s\n", what);
 }
 
 bool decimal(char c) {
@@ -111,8 +138,7 @@ bool decimal(char c) {
 // octal with a value its digits do not show (010 is 8; 007 is 7 either way).
 int numberwarns(const char *keyword, const char *text, const Number &n) {
   if (n.stop == n.digits) {
-    warn(keyword, text);
-    put(" has no digits: it is 0\n");
+    line("warn %s %q has no digits: it is 0\n", keyword, text);
     return exit_warned;
   }
   unsigned long long looks = 0; // the digits read in decimal, as far as they go
@@ -121,16 +147,11 @@ int numberwarns(const char *keyword, const char *text, const Number &n) {
   unsigned long long value = n.value < 0 ? 0 - static_cast<unsigned long long>(n.value) : n.value;
   bool octal = !n.clamped && n.base == 8 && looks != value;
   if (!n.clamped && !octal && !*n.stop) return exit_done;
-  warn(keyword, text);
+  line("warn %s %q", keyword, text);
   if (n.clamped) put(" is beyond the 64-bit range");
   if (octal) put(" is octal");
-  if (*n.stop) {
-    put(octal ? " and stops at " : " stops at ");
-    putquoted(n.stop, n.stop + 1);
-  }
-  put(": it is ");
-  putint(n.value);
-  put("\n");
+  if (*n.stop) line(octal ? " and stops at %c" : " stops at %c", n.stop);
+  line(": it is %d\n", n.value);
   return exit_warned;
 }
 
@@ -138,23 +159,14 @@ int numberwarns(const char *keyword, const char *text, const Number &n) {
 // reading stopped; and what in it reads otherwise than it looks.
 long long number(const char *keyword, const char *text, int &status) {
   Number n = readnumber(text);
-  put(keyword);
-  put(" ");
-  putquoted(text);
-  put(" ");
-  putint(n.value);
-  put(n.value < 0 ? " -0x" : " 0x");
-  putnum(n.value < 0 ? 0 - static_cast<unsigned long long>(n.value) : n.value, 16);
-  put(n.base == 16 ? " hex" : n.base == 8 ? " octal" : " decimal");
-  if (*n.stop) {
-    put(" stopped ");
-    putint(n.stop - text);
-    put(" ");
-    putquoted(n.stop);
-    put("\n");
-  } else {
+  line("%s %q %d %x %s", keyword, text, n.value, n.value,
+       n.base == 16  ? "hex"
+       : n.base == 8 ? "octal"
+                     : "decimal");
+  if (*n.stop)
+    line(" stopped %d %q\n", static_cast<long long>(n.stop - text), n.stop);
+  else
     put(" whole\n");
-  }
   status = worse(status, numberwarns(keyword, text, n));
   return n.value;
 }
@@ -168,32 +180,24 @@ bool hexdigit(char c) {
 // or separator, and a full stop inside a byte, which puts the wildcard first.
 int patternwarns(const char *text, const HexWalk &w, bool split) {
   int status = exit_done;
-  if (w.held) {
-    status = warn("pattern", text);
-    put(" drops its last character ");
-    putquoted(w.held, w.held + 1);
-    put("\n");
-  }
+  if (w.held)
+    status = exit_warned, line("warn pattern %q drops its last character %c\n", text, w.held);
   const char *odd = text, *prefix = nullptr;
   for (; *odd; odd++) {
     bool x = (*odd == 'x' || *odd == 'X') && odd > text && odd[-1] == '0';
     if (x && !prefix) prefix = odd - 1;
     if (!x && !hexdigit(*odd) && !std::strchr(" ,.", *odd)) break;
   }
-  if (prefix) {
-    status = warn("pattern", text);
-    put(" holds 0x, which is no prefix in a pattern but two of its characters\n");
-  }
-  if (*odd) {
-    status = warn("pattern", text);
-    put(" holds ");
-    putquoted(odd, odd + 1);
-    put(", which is no hex digit, space, comma or full stop\n");
-  }
-  if (split) {
-    status = warn("pattern", text);
-    put(" has a full stop inside a byte: the wildcard comes first\n");
-  }
+  if (prefix)
+    status = exit_warned,
+    line("warn pattern %q holds 0x, which is no prefix in a pattern but two of its characters\n",
+         text);
+  if (*odd)
+    status = exit_warned,
+    line("warn pattern %q holds %c, which is no hex digit, space, comma or full stop\n", text, odd);
+  if (split)
+    status = exit_warned,
+    line("warn pattern %q has a full stop inside a byte: the wildcard comes first\n", text);
   return status;
 }
 
@@ -201,10 +205,7 @@ int patternwarns(const char *text, const HexWalk &w, bool split) {
 // a line for each byte made of other characters than two hex digits, or with
 // a full stop between them, and what reads otherwise than it looks.
 int pattern(const char *text, long count, const unsigned char *data, const unsigned char *set) {
-  put("pattern ");
-  putquoted(text);
-  put(" ");
-  putint(count);
+  line("pattern %q %d", text, static_cast<long long>(count));
   for (long k = 0; k < count; k++) put(set[k] ? tohex(data + k, 1) : " ..");
   put("\n");
   HexWalk w{text};
@@ -216,14 +217,9 @@ int pattern(const char *text, long count, const unsigned char *data, const unsig
     bool inside = given && std::memchr(first, '.', static_cast<std::size_t>(last - first));
     if (!odd && !inside) continue;
     split |= inside;
-    put("position ");
-    putint(i);
-    put(" ");
+    line("position %d ", static_cast<long long>(i));
     putquoted(first, last + 1);
-    std::putchar(' ');
-    std::putchar(hexc(byte >> 4));
-    std::putchar(hexc(byte));
-    put(odd ? " not-hex\n" : "\n");
+    line("%s%s\n", tohex(&byte, 1), odd ? " not-hex" : "");
   }
   return patternwarns(text, w, split);
 }
@@ -232,9 +228,7 @@ int pattern(const char *text, long count, const unsigned char *data, const unsig
 // there is no byte.
 void bytes(const char *keyword, long long off, const unsigned char *b, const unsigned char *have,
            long n) {
-  put(keyword);
-  put(" ");
-  putint(off);
+  line("%s %d", keyword, off);
   for (long k = 0; k < n; k++) put(have[k] ? tohex(b + k, 1) : " --");
   put("\n");
 }
@@ -262,6 +256,7 @@ struct Seen {
 };
 
 const char *notread = "not read here: its bytes are not shown, nor its wildcards read";
+const char *noerase = "raw flash sets no bit back without an erase";
 
 // What the explanation says of a kind of file and does with it.
 struct About {
@@ -276,6 +271,8 @@ struct About {
   const char *decides = nullptr; // what the kernel decides at write time for this kind
   const char *unread = notread;  // what a patch of it that is not read here leaves out
   const char *trap = nullptr;    // what only the device knows: a warn
+  const char *noundo = nullptr;  // why no patch can take a patch of it back
+  bool counts = false;           // read here to its end: a search or comparison is counted
 };
 
 // Regular files but those of pseudo file systems that report a size of 0,
@@ -300,30 +297,36 @@ About about(const Seen &s) {
                 made
                     ? notread
                     : "the file cannot be read: its wildcards stay untouched, and neither its file "
-                      "system's room nor its largest file is foreseen"};
+                      "system's room nor its largest file is foreseen",
+            .counts = !made};
   }
   case Kind::block:
-    return {.name = "block", .size = f.end, .reads = true};
+    return {.name = "block", .size = f.end, .reads = true, .counts = true};
   case Kind::flash:
     return {.name = "flash",
             .size = f.end,
             .reads = true,
-            .nopatch = s.r < 0 ? "flash that cannot be read here, nor told NAND" : nullptr};
+            .nopatch = s.r < 0 ? "flash that cannot be read here, nor told NAND" : nullptr,
+            .noundo = noerase,
+            .counts = true};
   case Kind::nand:
     return {.name = "nand",
             .size = f.end,
             .reads = true,
-            .decides = "whether each stretch is whole pages"};
+            .decides = "whether each stretch is whole pages",
+            .noundo = noerase,
+            .counts = true};
   case Kind::nor:
-    return {.name = "nor", .size = f.end, .reads = true};
+    return {.name = "nor", .size = f.end, .reads = true, .noundo = noerase, .counts = true};
   case Kind::mtdram:
-    return {.name = "mtd-ram", .size = f.end, .reads = true};
+    return {.name = "mtd-ram", .size = f.end, .reads = true, .counts = true};
   case Kind::volume:
   case Kind::fixedvolume:
     return {.name = f.kind == Kind::volume ? "volume" : "static-volume",
             .size = f.end,
             .reads = true,
-            .decides = "whether another process holds the volume"};
+            .decides = "whether another process holds the volume",
+            .counts = true};
   case Kind::memory:
     return {.name = "memory", .reads = true};
   case Kind::character:
@@ -363,20 +366,9 @@ Seen look(const char *path) {
 // and a warn for what only a device knows.
 int file(const Seen &s) {
   About a = about(s);
-  put("file ");
-  putquoted(s.path);
-  put(" ");
-  put(a.name);
-  if (a.size >= 0) {
-    put(" ");
-    putint(a.size);
-    put("\n");
-  } else {
-    put(" -\n");
-  }
+  line(a.size >= 0 ? "file %q %s %d\n" : "file %q %s -\n", s.path, a.name, a.size);
   if (!a.trap) return exit_done;
-  warn("file", s.path);
-  put(a.trap);
+  line("warn file %q%s", s.path, a.trap);
   return exit_warned;
 }
 
@@ -390,8 +382,7 @@ bool openable(const Seen &s) {
 // An argument left over after the last pair: the tools take pairs only.
 int leftover(int argc, char **argv) {
   if (argc < 3 || argc % 2 == 0) return exit_done;
-  warn("leftover", argv[argc - 1]);
-  put(" follows the last pair: it is not used\n");
+  line("warn leftover %q follows the last pair: it is not used\n", argv[argc - 1]);
   return exit_warned;
 }
 
@@ -405,11 +396,7 @@ namespace {
 // and the memory for it, which the dump's own buffer reserves.
 int asks(const Seen &s, long long off, long long len, Buffer &buf) {
   std::size_t want = readcap(s.file, off, len);
-  put("asks ");
-  putint(off);
-  put(" ");
-  putint(static_cast<long long>(want));
-  put("\n");
+  line("asks %d %d\n", off, static_cast<long long>(want));
   return reserve(buf, want + 1) ? exit_done : refuse("memory for this pair's read cannot be had");
 }
 
@@ -537,10 +524,9 @@ const char *unwritable(const Seen &s) {
 // that partition.
 int namewarns(const Seen &s) {
   int status = exit_done;
-  if (!patchmode(lastpart(s.path))) {
-    status = warn("file", s.path);
-    put(" begins with mod but its own name does not: it is patched\n");
-  }
+  if (!patchmode(lastpart(s.path)))
+    status = exit_warned,
+    line("warn file %q begins with mod but its own name does not: it is patched\n", s.path);
   // The link's folder, and those above it, until /dev or the root: no
   // realpath, which would bring the C library's own path walk along.
   struct stat st, dev, root, at;
@@ -557,8 +543,9 @@ int namewarns(const Seen &s) {
     std::strcat(up, "../");
   }
   if (!system) return status;
-  warn("file", s.path);
-  put(" is a link under /dev, named for the device it reaches: the line patches that device\n");
+  line("warn file %q is a link under /dev, named for the device it reaches: the line patches "
+       "that device\n",
+       s.path);
   return exit_warned;
 }
 
@@ -595,11 +582,32 @@ void before(const Target &t, long long off, unsigned char *b, unsigned char *hav
 }
 
 // What a patch of a run foresees as it goes: the patterns laid over the
-// file, and the room they take.
+// file, the room they take, and, for the line that takes them back, each
+// pair's offset and the bytes it finds, a wildcard where it writes none.
 struct Foreseen {
   View view;
   Room room;
+  char **undo = nullptr;
+  int pairs = 0;
 };
+
+// A pair of the undo line: offset and pattern, each in single quotes.
+void undopair(Foreseen &f, long long off, const unsigned char *b, const unsigned char *have,
+              const unsigned char *known, long n) {
+  auto *more = static_cast<char **>(std::realloc(f.undo, (f.pairs + 1) * sizeof *f.undo));
+  auto *text = static_cast<char *>(std::malloc(3 * static_cast<std::size_t>(n) + 32));
+  if (!more || !text) outofmemory();
+  f.undo = more;
+  char *at = std::to_chars(text, text + 24, off).ptr;
+  for (long k = 0; k < n; k++) {
+    *at++ = ' ';
+    bool back = known[k] && have[k];
+    *at++ = back ? hexc(b[k] >> 4) : '.';
+    if (back) *at++ = hexc(b[k]);
+  }
+  *at = 0;
+  f.undo[f.pairs++] = text;
+}
 
 int patchpair(Target &t, Foreseen &f, const char *offtext, const char *text) {
   int status = exit_done;
@@ -620,6 +628,7 @@ int patchpair(Target &t, Foreseen &f, const char *offtext, const char *text) {
   if (p.refusal != Refusal::none) {
     status = refuse(reason(p.refusal));
   } else {
+    if (p.i < p.j) undopair(f, off, old, have, t.known, count);
     for (long k = 0; k < count; k++)
       if (t.known[k]) old[k] = data[k], have[k] = 1;
     bytes("after", off, old, have, count);
@@ -630,22 +639,50 @@ int patchpair(Target &t, Foreseen &f, const char *offtext, const char *text) {
   return status;
 }
 
-// The size a run leaves a regular file with, where it grows it.
-int growth(const Target &t, const View &v) {
-  long long size = grownfrom(t.file);
-  if (size < 0 || v.grown <= size) return exit_done;
-  warn("file", t.path);
-  put(" grows from ");
-  putint(size);
-  put(" to ");
-  putint(v.grown);
-  put(" bytes\n");
-  return exit_warned;
+// A space, then command-line text in POSIX single quotes, as a shell takes
+// it back.
+void putshell(const char *text) {
+  put(" '");
+  for (const char *c = text; *c; c++) *c == '\'' ? put("'\\''") : (void)std::putchar(*c);
+  std::putchar('\'');
+}
+
+// The line that puts back every byte the run would change: the pairs in
+// reverse order, each with the bytes it found, so that where pairs overlap
+// the first one's bytes come back last. None where the run would not run or
+// would change nothing, and a warn where no line can take it back: raw flash, a file not read
+// here, a file the run grows (the tools never shorten one).
+int undo(const Seen &s, const char *tool, const Foreseen &f, int status) {
+  long long size = grownfrom(s.file);
+  if (size >= 0 && f.view.grown > size) {
+    line("warn file %q grows from %d to %d bytes, which no patch takes back\n", s.path, size,
+         f.view.grown);
+    return exit_warned;
+  }
+  // A run that changes nothing needs no way back.
+  if (status == exit_trouble || f.pairs == 0) return status;
+  const char *why = about(s).noundo;
+  if (!why && s.r < 0) why = "it is not read here";
+  if (why) {
+    line("warn file %q has no undo line: %s\n", s.path, why);
+    return exit_warned;
+  }
+  put("undo");
+  putshell(tool);
+  putshell(s.path);
+  for (int k = f.pairs; k-- > 0;) {
+    char *pattern = std::strchr(f.undo[k], ' ');
+    *pattern++ = 0; // the offset, then the pattern's positions, one space before each
+    putshell(f.undo[k]);
+    putshell(pattern);
+  }
+  put("\n");
+  return status;
 }
 
 // A refused pair leaves the run's other pairs to go on; a refused file
 // leaves only the reading of its arguments to tell.
-int patchpairs(Seen &s, int argc, char **argv) {
+int patchpairs(Seen &s, const char *tool, int argc, char **argv) {
   int status = namewarns(s);
   Target t{};
   Foreseen f;
@@ -663,9 +700,11 @@ int patchpairs(Seen &s, int argc, char **argv) {
     unsigned char *data = parsed(argv[p + 1], count, set);
     status = worse(status, pattern(argv[p + 1], count, data, set));
   }
-  if (opened == exit_done) status = worse(status, growth(t, f.view));
+  if (opened == exit_done) status = worse(status, undo(s, tool, f, status));
   std::free(t.known);
   std::free(f.room.spans);
+  for (int k = 0; k < f.pairs; k++) std::free(f.undo[k]);
+  std::free(f.undo);
   forget(f.view);
   return status;
 }
@@ -679,12 +718,69 @@ namespace {
 const char *nomatch = "an occurrence is not found when the bytes just before it begin the "
                       "pattern, or when it overlaps a hit";
 
+// A pattern of a search, and what the file holds of it: the lines the
+// search prints, by its own scan, and every occurrence.
+struct Counted {
+  const char *text;
+  int index;
+  unsigned char *data, *set;
+  long count;
+  Scan scan;
+  Every every;
+  long long prints = 0;
+};
+
+// The file from its start in large reads, into buf, each read handed over
+// as it comes: the explanation is not the search and keeps none of its read
+// rules, but its flash must be watched as the search watches it. A read
+// that fails, or that the flash says is not whole, is trouble.
+bool nextread(const Seen &s, Buffer &buf, ssize_t &got) {
+  got = readsome(s.r, buf.bytes, buf.room);
+  return got >= 0;
+}
+
+int searchcounts(const Seen &s, Counted *c, int n) {
+  Buffer buf;
+  if (!reserve(buf, 1 << 20)) outofmemory();
+  Watch watch = watchreads(s.r, s.file);
+  ssize_t got = 0;
+  bool read = seekto(s.r, 0, 0);
+  while (read && nextread(s, buf, got) && got > 0)
+    for (int i = 0; i < n; i++) {
+      Counted &p = c[i];
+      auto size = static_cast<std::size_t>(got);
+      for (std::size_t k = 0; k < size; k++) {
+        k += scanskip(p.scan, buf.bytes + k, size - k, p.data, p.set);
+        if (k < size) p.prints += scanbyte(p.scan, buf.bytes[k], p.data, p.set, p.count);
+      }
+      everybytes(p.every, buf.bytes, size);
+    }
+  release(buf);
+  if (!read || got < 0 || !passwell(s.r, s.file, watch))
+    return say("trouble", "a read of the file fails or is not whole", exit_trouble);
+  int status = exit_done;
+  for (int i = 0; i < n; i++) {
+    long long misses = c[i].every.found - c[i].prints;
+    line("finds %d %q prints %d misses %d\n", static_cast<long long>(c[i].index), c[i].text,
+         c[i].prints, misses);
+    if (misses == 0) continue;
+    status = exit_warned;
+    line("warn pattern %q misses %d occurrences that overlap one it prints or begin inside a "
+         "partial match\n",
+         c[i].text, misses);
+  }
+  return status;
+}
+
 int searchargs(int argc, char **argv) {
   if (argc < 2) return refuse("no file argument");
   Seen s = look(argv[1]);
   About a = about(s);
   int status = file(s);
   if (!openable(s)) status = refuse("the file cannot be opened for reading");
+  bool counted = a.counts && s.r >= 0 && s.learned;
+  auto *c = static_cast<Counted *>(std::calloc(static_cast<std::size_t>(argc), sizeof(Counted)));
+  if (!c) outofmemory();
   int patterns = 0;
   for (int p = 2; p < argc; p++) {
     long count;
@@ -692,34 +788,98 @@ int searchargs(int argc, char **argv) {
     unsigned char *data = parsed(argv[p], count, set);
     status = worse(status, pattern(argv[p], count, data, set));
     if (count <= 0) say("skipped", "the pattern has no positions");
-    if (count > 1) say("note", nomatch);
+    if (count > 1 && !counted) say("note", nomatch);
     if (count <= 0 || !openable(s)) continue;
     if (++patterns == 1 && a.noread) status = refuse(a.noread);
     if (patterns == 2 && a.pipe) status = refuse("a pipe serves only its first pattern");
+    // The scan writes the file's bytes into the wildcards: a copy of its own.
+    auto n = static_cast<std::size_t>(count);
+    Counted &k = c[patterns - 1];
+    k.text = argv[p];
+    k.index = p - 1;
+    k.count = count;
+    k.data = static_cast<unsigned char *>(std::malloc(2 * n));
+    if (!k.data || !everyready(k.every, data, set, count)) outofmemory();
+    k.set = k.data + n;
+    std::memcpy(k.data, data, n);
+    std::memcpy(k.set, set, n);
   }
+  if (patterns > 0 && counted)
+    status = worse(status, searchcounts(s, c, patterns));
+  else if (patterns > 0 && openable(s) && !a.noread)
+    say("note", "not read here: what the search would find is not counted");
+  for (int i = 0; i < patterns; i++) {
+    std::free(c[i].data);
+    everyfree(c[i].every);
+  }
+  std::free(c);
   return status;
+}
+
+// Both files from their start in large reads, walked as the comparison
+// walks them: how many difference runs it prints, how many positions
+// differ, and the most bytes one of its lines holds.
+int comparecounts(const Seen &a, const Seen &b) {
+  Buffer ba, bb;
+  if (!reserve(ba, 1 << 20) || !reserve(bb, 1 << 20)) outofmemory();
+  Walk w;
+  long long runs = 0, positions = 0, longest = 0, na = 0, nb = 0;
+  ssize_t la = 0, lb = 0;
+  std::size_t ia = 0, ib = 0;
+  bool reads = seekto(a.r, 0, 0) && seekto(b.r, 0, 0), enda = false, endb = false;
+  while (reads) {
+    if (ia == static_cast<std::size_t>(la) && !enda)
+      reads = nextread(a, ba, la), ia = 0, enda = la == 0;
+    if (ib == static_cast<std::size_t>(lb) && !endb)
+      reads = reads && nextread(b, bb, lb), ib = 0, endb = lb == 0;
+    if (!reads || (enda && endb)) break;
+    bool ha = !enda, hb = !endb;
+    if (ha && hb) {
+      std::size_t n = std::min(la - ia, lb - ib);
+      std::size_t k = walksame(w, ba.bytes + ia, bb.bytes + ib, n);
+      ia += k, ib += k;
+      if (k == n) continue;
+    }
+    if (walkstep(w, ha, ha ? ba.bytes[ia] : 0, hb, hb ? bb.bytes[ib] : 0)) {
+      runs += !w.agree;
+      longest = std::max(longest, std::max(na, nb));
+      na = nb = 0;
+    }
+    if (!w.agree) positions++, na += ha, nb += hb;
+    ia += ha, ib += hb;
+  }
+  release(ba);
+  release(bb);
+  if (!reads) return say("trouble", "a read of the file fails or is not whole", exit_trouble);
+  line("differs runs %d positions %d longest %d\n", runs, positions,
+       std::max(longest, std::max(na, nb)));
+  return exit_done;
 }
 
 int compareargs(int argc, char **argv) {
   if (argc < 3) return refuse("two files are needed");
   int status = exit_done;
-  for (int i = 1; i <= 2; i++) {
-    Seen s = look(argv[i]);
-    status = worse(status, file(s));
-    if (!openable(s))
+  Seen s[2];
+  bool counted = true;
+  for (int i = 0; i < 2; i++) {
+    s[i] = look(argv[i + 1]);
+    status = worse(status, file(s[i]));
+    counted = counted && about(s[i]).counts && s[i].r >= 0 && s[i].learned;
+    if (!openable(s[i]))
       status = refuse("the file cannot be opened for reading");
-    else if (const char *why = about(s).noread)
+    else if (const char *why = about(s[i]).noread)
       status = refuse(why);
   }
-  return status;
+  if (status == exit_trouble) return status;
+  if (!counted)
+    return worse(status,
+                 say("note", "not read here: what the comparison would print is not counted"));
+  return worse(status, comparecounts(s[0], s[1]));
 }
 
 // The tool line: the name and the mode it picks, and why.
 void tool(const char *name, const char *mode, const char *why) {
-  put("tool ");
-  put(name);
-  put(" ");
-  say(mode, why);
+  line("tool %s %s %s\n", name, mode, why);
 }
 
 int explain(const char *name, int argc, char **argv) {
@@ -740,7 +900,7 @@ int explain(const char *name, int argc, char **argv) {
        modify ? "the file argument begins with mod" : "the file argument does not begin with mod");
   Seen s = look(argv[1]);
   int status = file(s);
-  status = worse(status, modify ? patchpairs(s, argc, argv) : dumppairs(s, argc, argv));
+  status = worse(status, modify ? patchpairs(s, argv[0], argc, argv) : dumppairs(s, argc, argv));
   return worse(status, leftover(argc, argv));
 }
 

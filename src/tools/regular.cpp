@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/statvfs.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -153,8 +152,10 @@ long long holeblocks(int fd, long long from, long long to, Room &room) {
 
 bool roomfor(int fd, long long from, long long to, long long size, Room &room) {
   if (room.bsize == 0) {
-    struct statvfs fs;
-    bool known = fstatvfs(fd, &fs) == 0 && fs.f_frsize > 0;
+    // fstatfs, not fstatvfs: the same counts, and the call a board binary
+    // has already.
+    struct statfs fs;
+    bool known = fstatfs(fd, &fs) == 0 && fs.f_frsize > 0;
     room.bsize = known ? static_cast<long long>(fs.f_frsize) : -1;
     // The blocks the file system keeps back are root's to use.
     room.avail = known ? static_cast<long long>(geteuid() == 0 ? fs.f_bfree : fs.f_bavail) : 0;
