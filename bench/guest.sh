@@ -4,7 +4,8 @@
 # partition (each erases and programs one erase block), then a dump of the
 # same bytes of each, the floor: starting the tool and opening the device.
 # Where run.sh was given a base build, the cost of the raw NAND checks: this
-# build against the base on mtd4, the 128 KiB partition with a bad block.
+# build against the base on mtd4, the 128 KiB partition with a bad block; and
+# of the read back of a patch of a virtio disk.
 # Medians of runs taken in turn (bench/medians.cpp). The times are emulated;
 # only the ratios carry over.
 runs=101
@@ -38,4 +39,9 @@ EOF
     /kit/armhf/varnock -- /bin/sh /tmp/nextpage /kit/base/varnock)"
   bench "floor, a dump of a page of mtd4, this build / base: $(medians 5 /kit/armhf/varnock /dev/mtd4 0 512 \
     -- /kit/base/varnock /dev/mtd4 0 512)"
+  # A patch of three bytes of a virtio disk, synced; this build then reads
+  # them back with O_DIRECT, the base does not.
+  ln -sf "$small" /tmp/dev/modbenchdisk
+  bench "patch of 3 bytes of a virtio disk, this build / base: $(medians $runs \
+    /kit/armhf/varnock modbenchdisk 1000 'c1 c2 c3' -- /kit/base/varnock modbenchdisk 1000 'c1 c2 c3')"
 fi

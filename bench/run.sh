@@ -2,16 +2,21 @@
 # Builds a release with the benchmarks, makes its own data and prints each
 # tool's time as a ratio against a baseline measured side by side in the same
 # run; then the musl board build for amd64 against that glibc release. --quick
-# uses small data and one run, only to keep the script working.
+# uses small data and one run, only to keep the script working. Usage:
+# bench/run.sh [--quick] [BASE], where BASE is the build folder of an earlier
+# release, for what the read back after a patch's sync costs against it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 quick=0
-[ "${1:-}" = --quick ] && quick=1
+[ "${1:-}" = --quick ] && quick=1 && shift
+# A build folder of an earlier release, for the cost of the read back.
+base=${1:-}
+basename=$([ -z "$base" ] || strings "$base/varnock" | grep -m1 '^varnock version' || true)
 if ((quick)); then
-  mib=1 dumpmib=4 cmpmib=1 runs=1 syncruns=3 gbtime=0.01
+  mib=1 dumpmib=4 cmpmib=1 countmib=1 runs=1 syncruns=3 gbtime=0.01
 else
-  mib=8 dumpmib=64 cmpmib=4 runs=7 syncruns=101 gbtime=0.5
+  mib=8 dumpmib=64 cmpmib=4 countmib=16 runs=7 syncruns=101 gbtime=0.5
 fi
 
 cmake --preset bench >/dev/null
@@ -143,6 +148,52 @@ if loopdev=$(losetup -f --show "$work/target" 2>/dev/null); then
   losetup -d "$loopdev"
 else
   echo "  loop device: skipped (losetup needs root)"
+fi
+
+echo
+echo "14 varnock-explain's counts of a search and a comparison, ${countmib} MiB, against tools"
+echo "   made for speed counting the same: at most 10 times their time"
+row "measure" "explain" "baseline" "ratio" "target"
+head -c $((countmib << 20)) /dev/urandom > "$work/r"
+cp "$work/r" "$work/r2"
+for i in 1 2 3 4 5 6 7 8 9 10; do
+  printf 'Z' | dd of="$work/r2" bs=1 seek=$((i * (countmib << 20) / 11)) conv=notrunc status=none
+done
+head -c $((countmib << 20)) /dev/zero > "$work/z"
+zeros64=$(printf '00%.0s' $(seq 64))
+countsearch() { "$bin/varnock-explain" varnock-search "$work/r" 'de . be ef'; }
+grepsearch() { grep -obUaP '(?s)\xde.\xbe\xef' "$work/r" | wc -l; }
+countzeros() { "$bin/varnock-explain" varnock-search "$work/z" "$zeros64"; }
+grepzeros() { grep -obUaP '\x00{64}' "$work/z" | wc -l; }
+countcmp() { "$bin/varnock-explain" varnock-cmp "$work/r" "$work/r2"; }
+cmpfile() { cmp -l "$work/r" "$work/r2" > "$work/cmpout" || true; }
+read -r tool base < <(best2 countsearch grepsearch)
+row "search, 4 bytes, one wildcard / grep -obUaP" "$tool" "$base" "$(ratio "$tool" "$base")" "<= 10"
+# grep takes time that grows with the square of a run of zeros: one run.
+read -r tool base < <(runs=1 best2 countzeros grepzeros)
+row "search, 64 zero bytes in zeros / grep" "$tool" "$base" "$(ratio "$tool" "$base")" "<= 10"
+read -r tool base < <(best2 countcmp cmpfile)
+row "compare, ten differences / cmp -l > file" "$tool" "$base" "$(ratio "$tool" "$base")" "<= 10"
+
+echo
+echo "15 the read back after the sync: one patch of three bytes, this build against"
+echo "   ${basename:-no base build}; median wall time in ms of $syncruns runs each, alternating"
+if [ -n "$base" ]; then
+  thispatch() { "$bin/varnock" "$work/modtarget" 1000 '61 62 63'; }
+  basepatch() { "$base/varnock" "$work/modtarget" 1000 '61 62 63'; }
+  printf '  %-34s %8s %8s\n' "file" "this" "base"
+  target=$work/target
+  ln -sf "$target" "$work/modtarget"
+  printf '  %-34s' "regular file (1 MiB, $(df --output=fstype "$work" | tail -n 1))"
+  medians thispatch basepatch
+  if loopdev=$(losetup -f --show "$work/target" 2>/dev/null); then
+    ln -sf "$loopdev" "$work/modtarget"
+    printf '  %-34s' "loop device over that file"
+    medians thispatch basepatch
+    losetup -d "$loopdev"
+  fi
+else
+  echo "  skipped: give a base build folder (bench/run.sh BASE), as of release 0.5.0"
 fi
 
 echo

@@ -15,6 +15,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -149,6 +150,19 @@ void putfiles(const Folder &dir, const Files &files) {
       put(path, bytes);
     if (!made) throw std::runtime_error("cannot make " + path);
   }
+}
+
+bool inmemory(const std::string &dir) {
+  struct statfs fs;
+  if (::statfs(dir.c_str(), &fs) != 0) return false;
+  auto type = static_cast<unsigned long>(fs.f_type);
+  return type == 0x01021994 || type == 0x858458f6; // tmpfs, ramfs
+}
+
+int skiprow(const std::string &why) {
+  const auto *test = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::printf("[  SKIPPED ROW ] %s.%s: %s\n", test->test_suite_name(), test->name(), why.c_str());
+  return 1;
 }
 
 void expect(const Outcome &got, const std::string &out, int status) {

@@ -113,6 +113,15 @@ unsigned long long smallest_cap(const std::vector<std::string> &argv, const std:
 Outcome runfed(const std::vector<std::string> &argv, const std::string &dir, const Files &fifos,
                Options opts = {});
 
+// Whether the folder is in memory (tmpfs or ramfs), where nothing is read
+// back from a medium.
+bool inmemory(const std::string &dir);
+
+// A row of a table that cannot run here: its reason is printed, and the
+// rest of the table runs. Returns 1, to count the rows skipped: a table none
+// of whose rows could run is skipped whole.
+int skiprow(const std::string &why);
+
 // Expects a run's standard output and status, and nothing on standard error.
 void expect(const Outcome &got, const std::string &out, int status);
 

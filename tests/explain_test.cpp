@@ -24,12 +24,21 @@ const cli::Files files = {
     {"models/", ""},       {"models/fw.bin", "ABCDEFG"}, {"modnull", "->/dev/null"},
 };
 
+// The note of a patch whose bytes are read back from the medium: not where
+// the tests' folders are in memory (tmpfs, as in the emulated ARM system).
+std::string readback() {
+  cli::Folder dir;
+  return cli::inmemory(dir.path) ? ""
+                                 : "note the bytes are read back from the medium after the sync\n";
+}
+
 // The lines every patch of a regular file opens with, after its file line.
 const std::string atwrite = "note the kernel decides at write time: whether the file opens for "
                             "writing\n"
                             "note the kernel decides at write time: whether a quota leaves room\n"
                             "note the kernel decides at write time: whether the write-back "
-                            "succeeds\n";
+                            "succeeds\n" +
+                            readback();
 const std::string patchhead = "tool varnock patch the file argument begins with mod\n"
                               "file 'modfw.bin' regular 7\n" +
                               atwrite;
@@ -890,6 +899,7 @@ TEST(Explain, EndsAndOutput) {
                            "writing\n"
                            "note the kernel decides at write time: whether the write-back "
                            "succeeds\n"
+                           "note the bytes are read back from the medium after the sync\n"
                            "offset '8191' 8191 0x1fff decimal whole\n";
   cli::expect_cases({{"modblk", "->" + loop.dev}},
                     {

@@ -36,7 +36,7 @@ src/tools/regular.cpp|  if (!reservespan(t.w, from, to, size)) return exit_troub
 src/tools/regular.cpp|return got == 0 \|\| errno == EOPNOTSUPP \|\| errno == ENOSYS;|return true;
 src/tools/regular.cpp|  if (!reservespan(t.w, from, to, size))|  if (!reservespan(t.w, off, off + j - i, size))
 src/tools/regular.cpp|  if (to <= size && alldata(w, from, to)) return true;\n|
-src/tools/regular.cpp|  if (roomerror(errno)) restore(t, from, upto, size, haveold);\n|
+src/tools/regular.cpp|  if (roomerror(errno)) restore(t, off, count, upto, size, haveold);\n|
 src/tools/regular.cpp|  if (st.st_size > size && ftruncate(t.w, size) != 0) ok = false;\n|
 src/tools/regular.cpp|    failed = got < 0;\n|
 src/tools/patch.cpp|    if (got < 0) good = false;\n|
@@ -68,6 +68,15 @@ src/tools/dump.cpp|    return f.end;\n  case Kind::missing:|    return f.st.st_s
 src/tools/scan.h|    s.matched = 0;\n    return false;|    bool again = s.matched > 0;\n    s.matched = 0;\n    if (!again \|\| (set[0] && data[0] != b)) return false;
 src/tools/explain.cpp|  for (int k = f.pairs; k-- > 0;) {|  for (int k = 0; k < f.pairs; k++) {
 src/tools/explain.cpp|*c == '\'' ? put("'\\''") : (void)std::putchar(*c);|(void)std::putchar(*c);
+src/tools/regular.cpp|return e == ENOSPC \|\| e == EDQUOT \|\| e == EFBIG;|return e == ENOSPC \|\| e == EFBIG;
+src/tools/regular.cpp|return data >= to \|\| (data < 0 && errno == ENXIO);|return data >= to;
+src/tools/regular.cpp|return lseek(fd, from, SEEK_HOLE) >= to;|return lseek(fd, from, SEEK_HOLE) > to;
+src/tools/regular.cpp|    return got == static_cast<ssize_t>(n);|    return got >= 0;
+src/tools/rawio.cpp|  bool whole = got >= off + static_cast<long long>(n) - from;|  bool whole = got > 0;
+src/tools/rawio.cpp|  if (!direct) {|  if (false) {
+src/tools/patch.cpp|  bool held = how == Back::none \|\| holdswritten(t, how);|  bool held = true;
+src/tools/flash.cpp|    if (first <= checked) why = Refusal::page;\n||guest
+src/tools/ubi.cpp|      if (t.known[k]) lebs[off + k - first * leb] = data[k];|      lebs[off + k - first * leb] = data[k];|guest
 TABLE
 )
 

@@ -376,7 +376,7 @@ int file(const Seen &s) {
 // must not be opened.
 bool openable(const Seen &s) {
   return s.r >= 0 || (s.reached && !s.reads && about(s).opens &&
-                      faccessat(AT_FDCWD, s.path, R_OK, AT_EACCESS) == 0);
+                      access(s.path, R_OK) == 0);
 }
 
 // An argument left over after the last pair: the tools take pairs only.
@@ -509,10 +509,13 @@ const char *readonly(const Seen &s) {
 }
 
 // The write open, as far as it can be told without making it: this user's
-// permission, a read-only mount (both from faccessat, which reports EROFS),
-// a device held read-only.
+// permission, a read-only mount (both from access, which reports EROFS), a
+// device held read-only. access asks for the real user, not the effective
+// one: the two differ only for a setuid program, which the tools never are,
+// and musl's faccessat would bring a whole child process along for
+// AT_EACCESS.
 const char *unwritable(const Seen &s) {
-  if (faccessat(AT_FDCWD, s.path, W_OK, AT_EACCESS) != 0)
+  if (access(s.path, W_OK) != 0)
     return errno == EROFS ? "the file system is mounted read-only"
                           : "the file cannot be opened for writing";
   return readonly(s);
@@ -568,6 +571,7 @@ int patchfile(Seen &s, Target &t) {
   decides("whether the file opens for writing");
   if (a.decides) decides(a.decides);
   decides("whether the write-back succeeds");
+  if (readsback(t)) say("note", "the bytes are read back from the medium after the sync");
   if (a.pipe) say("note", "a FIFO has no positions: only a pattern with nothing to write passes");
   return s.r >= 0 || a.pipe ? exit_done : say("note", a.unread);
 }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -261,11 +262,78 @@ Refusal foresee(const Target &t, long long off, const Plan &p, Room &room) {
                                                                      : Refusal::room;
 }
 
+namespace {
+
+// Where a patch's bytes are read back after the run's sync, past the page
+// cache, and how: from a block device, and a regular file on a file system
+// with a medium, with O_DIRECT; from a UBI volume, whose reads come from the
+// flash; from the flash itself already as each pattern is written. Memory
+// (tmpfs, ramfs), pseudo files and character devices have no medium to ask.
+enum class Back { none, direct, plain };
+
+Back backby(const Target &t) {
+  if (t.r < 0) return Back::none; // a file that cannot be read here
+  switch (t.file.kind) {
+  case Kind::regular:
+    return memoryfs(t.file) || pseudofs(t.file) ? Back::none : Back::direct;
+  case Kind::block:
+    return Back::direct;
+  case Kind::volume:
+  case Kind::fixedvolume:
+    return Back::plain;
+  case Kind::missing:
+  case Kind::flash:
+  case Kind::nand:
+  case Kind::nor:
+  case Kind::mtdram:
+  case Kind::memory:
+  case Kind::character:
+  case Kind::fifo:
+  case Kind::directory:
+  case Kind::socket:
+    break;
+  }
+  return Back::none;
+}
+
+// Whether the medium holds each stretch the run wrote as the file should
+// after all its pairs: a later pair may have written over an earlier one.
+bool holdswritten(const Target &t, Back how) {
+  const View &v = t.written;
+  bool holds = true;
+  for (long p = 0; holds && p < v.n; p++) {
+    const Laid &l = v.laid[p];
+    for (long i = 0, j = 0; holds && stretch(l.known, l.count, i, j); i = j) {
+      auto n = static_cast<std::size_t>(j - i);
+      auto *both = static_cast<unsigned char *>(std::malloc(3 * n));
+      if (!both) return false;
+      unsigned char *want = both + n, *have = both + 2 * n;
+      std::memset(have, 0, n);
+      laidover(v, l.off + i, want, have, static_cast<long>(n));
+      holds = how == Back::direct ? readmedium(t.r, l.off + i, both, n)
+                                  : readat(t.r, l.off, i, both, n) == static_cast<ssize_t>(n);
+      holds = holds && std::memcmp(both, want, n) == 0;
+      std::free(both);
+    }
+  }
+  return holds;
+}
+
+} // namespace
+
+bool readsback(const Target &t) {
+  return backby(t) != Back::none;
+}
+
 int writepattern(Target &t, long long off, unsigned char *data, const unsigned char *set,
                  long count) {
   Plan p = planpattern(t, off, data, set, count);
   if (p.refusal != Refusal::none) return exit_trouble;
   int status = p.i < p.j ? writeplan(t, off, data, count, p) : exit_done;
+  // What was written is read back after the sync: it is kept till then.
+  if (p.i < p.j && status == exit_done && backby(t) != Back::none &&
+      !layover(t.written, off, data, t.known, count, -1))
+    status = exit_trouble;
   return p.readfailed ? exit_trouble : status;
 }
 
@@ -274,10 +342,16 @@ int writepattern(Target &t, long long off, unsigned char *data, const unsigned c
 // holds open it is dropped at the last close; so the run syncs once, after
 // its last pair. /dev/null, procfs files and MTD character devices cannot be
 // synced (EINVAL): their writes went where they go at once.
-int syncpatch(const Target &t) {
+int syncpatch(Target &t) {
   if (!t.wrote) return exit_done;
   bool synced = fdatasync(t.w) == 0 || errno == EINVAL;
   // Not retried on EINTR: Linux releases the descriptor whatever close reports.
   bool closed = close(t.w) == 0;
-  return synced && closed ? exit_done : exit_trouble;
+  // A medium that takes writes and keeps its old bytes (an SD card at the end
+  // of its life) reports nothing; the page cache holds the new bytes all the
+  // same, so they are read back from past it.
+  Back how = backby(t);
+  bool held = how == Back::none || holdswritten(t, how);
+  forget(t.written);
+  return synced && closed && held ? exit_done : exit_trouble;
 }

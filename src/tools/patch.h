@@ -33,5 +33,8 @@ Refusal foresee(const Target &t, long long off, const Plan &p, Room &room);
 // kind of file allows.
 int writepattern(Target &t, long long off, unsigned char *data, const unsigned char *set,
                  long count);
-// Ends a patch: its bytes on the medium, or trouble.
-int syncpatch(const Target &t);
+// Whether a run reads its bytes back from the medium after its sync.
+bool readsback(const Target &t);
+// Ends a patch: its bytes on the medium, synced and read back from past the
+// page cache where there is a medium to ask, or trouble.
+int syncpatch(Target &t);

@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 int openread(const char *path) {
@@ -40,6 +42,34 @@ bool seekto(int fd, long long base, long delta) {
 ssize_t readat(int fd, long long base, long delta, unsigned char *buf, std::size_t n) {
   if (!seekto(fd, base, delta)) return 0;
   return readsome(fd, buf, n);
+}
+
+bool readmedium(int fd, long long off, unsigned char *out, std::size_t n) {
+  // O_DIRECT wants its buffer, position and length aligned to the device's
+  // logical block; 4 KiB covers every one there is, and mapped memory is
+  // aligned to a page.
+  constexpr long long block = 4096;
+  long long from = off / block * block, to = (off + static_cast<long long>(n) + block - 1) / block * block;
+  auto span = static_cast<std::size_t>(to - from);
+  void *map = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (map == MAP_FAILED) return false;
+  auto *buf = static_cast<unsigned char *>(map);
+  int flags = fcntl(fd, F_GETFL);
+  bool direct = flags >= 0 && fcntl(fd, F_SETFL, flags | O_DIRECT) == 0;
+  ssize_t got = direct ? readat(fd, from, 0, buf, span) : -1;
+  if (direct && got < 0 && errno == EINVAL) {
+    fcntl(fd, F_SETFL, flags);
+    direct = false;
+  }
+  if (!direct) {
+    // The sync made the span's pages clean: dropped, they are read anew.
+    posix_fadvise(fd, from, to - from, POSIX_FADV_DONTNEED);
+    got = readat(fd, from, 0, buf, span);
+  }
+  bool whole = got >= off + static_cast<long long>(n) - from;
+  if (whole) std::memcpy(out, buf + (off - from), n);
+  munmap(map, span);
+  return whole;
 }
 
 bool writeall(int fd, const unsigned char *p, std::size_t n, std::size_t *done) {

@@ -23,6 +23,11 @@ bool seekto(int fd, long long base, long delta);
 // position is out of range or refused (past a device's end), -1 when the read
 // fails.
 ssize_t readat(int fd, long long base, long delta, unsigned char *buf, std::size_t n);
+// Reads n bytes at off into out from the medium, past the page cache: with
+// O_DIRECT set on fd, over the span of whole 4 KiB blocks that covers them;
+// where O_DIRECT is refused, with the span's clean pages dropped first. False
+// when a read fails or does not reach the last of the n bytes.
+bool readmedium(int fd, long long off, unsigned char *out, std::size_t n);
 // write(2) until all n bytes are taken; false when a write fails or takes
 // none, with errno saying why. done, where given, counts the bytes taken.
 bool writeall(int fd, const unsigned char *p, std::size_t n, std::size_t *done = nullptr);

@@ -63,15 +63,22 @@ bool readold(const Target &t, long long from, long long to, bool &failed) {
   return allholes(t.w, from, to);
 }
 
-// Takes back what a write that failed for room or size left of the pattern:
-// the old bytes over what it wrote, and the size the file had before. False
-// when that fails too, as on a copy-on-write file system, where the old bytes
-// need new room as well.
-bool restore(const Target &t, long long from, long long upto, long long size, bool haveold) {
+// Takes back what a write that failed for room or size left of the
+// pattern: the old bytes over each stretch it wrote, from the pattern's
+// first known byte at from up to upto, and the size the file had before.
+// Stretch by stretch: the gap of a wildcard with no byte was not written,
+// and writing there could fail in a hole that needs room, before the
+// stretches after it. False when that fails too, as on a copy-on-write file
+// system, where the old bytes need new room as well.
+bool restore(const Target &t, long long off, long count, long long upto, long long size,
+             bool haveold) {
   bool ok = true;
-  long long back = std::min(upto, size);
-  if (haveold && back > from)
-    ok = seekto(t.w, from, 0) && writeall(t.w, t.old, static_cast<std::size_t>(back - from));
+  long long from = off, back = std::min(upto, size);
+  for (long i = 0; i < count && !t.known[i]; i++) from++;
+  for (long i = 0, j = 0; haveold && stretch(t.known, count, i, j) && off + i < back; i = j) {
+    auto n = static_cast<std::size_t>(std::min(off + j, back) - (off + i));
+    ok = seekto(t.w, off, i) && writeall(t.w, t.old + (off + i - from), n) && ok;
+  }
   struct stat st;
   if (fstat(t.w, &st) != 0) return false;
   // The only shortening there is: back to the size the file had before the pair.
@@ -104,7 +111,7 @@ int writeregular(Target &t, long long off, const unsigned char *data, long count
   bool haveold = readold(t, from, std::min(to, std::max(from, size)), failed);
   long long upto = from;
   if (writeknown(t, off, data, count, &upto) == exit_done) return failed ? exit_trouble : exit_done;
-  if (roomerror(errno)) restore(t, from, upto, size, haveold);
+  if (roomerror(errno)) restore(t, off, count, upto, size, haveold);
   return exit_trouble;
 }
 

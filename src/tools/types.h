@@ -76,7 +76,8 @@ struct Room {
 // bytes under them, read before a write so that a failed one can be taken
 // back; onflash the bytes that flash holds there, read before a write and
 // after it. Each holds room bytes, the longest pattern so far. wrote says
-// that a write was issued.
+// that a write was issued; written holds the patterns written, for the read
+// back from the medium after the run's sync.
 struct Target {
   const char *path;
   int r, w;
@@ -86,6 +87,7 @@ struct Target {
   unsigned char *known, *old, *onflash;
   std::size_t room;
   const View *view;
+  View written;
 };
 
 // Why nothing of a pattern is written. The explanation names each.

@@ -210,10 +210,12 @@ int varnock_main(int argc, char **argv) {
   int fa = openread(argv[1]), fb = openread(argv[2]);
   if (fa < 0 || fb < 0) return exit_trouble;
   // Flash must say what it is for its reads to be watched.
+  // Both learned, whatever the first gives: each file's reads are watched
+  // by its own kind.
   File ka, kb;
-  bool learned = learnstat(fa, ka) && learnstat(fb, kb);
+  bool learneda = learnstat(fa, ka), learnedb = learnstat(fb, kb);
   Watch wa = watchreads(fa, ka), wb = watchreads(fb, kb);
   bool read = walk(fa, fb);
   bool well = passwell(fa, ka, wa) && passwell(fb, kb, wb);
-  return finish(learned && read && well ? exit_done : exit_trouble);
+  return finish(learneda && learnedb && read && well ? exit_done : exit_trouble);
 }

@@ -86,15 +86,23 @@ full() {
   holds "$fs, full: ... the file keeps its bytes and its size" "$dir/modf" /tmp/modf
 }
 
-# The 6 GiB disk, the 16 KiB one and the 1 MiB FAT one, told apart by size
-# in 512-byte sectors.
-for d in vda vdb vdc; do
+# The 6 GiB disk, the 16 KiB one, the 1 MiB FAT one and the 8 MiB one for
+# dropped writes, told apart by size in 512-byte sectors.
+for d in vda vdb vdc vdd; do
   case $(cat /sys/block/$d/size) in
     12582912) big=/dev/$d ;;
     32) small=/dev/$d ;;
     2048) fat=/dev/$d ;;
+    16384) drop=/dev/$d ;;
   esac
 done
+
+# The /dev/dm-N of a device-mapper device, by its name.
+dmdev() {
+  for d in /sys/block/dm-*; do
+    [ "$(cat $d/dm/name)" = "$1" ] && echo /dev/${d##*/}
+  done
+}
 # A disk with a bad stretch: the first 64 KiB of the big disk, then 64 KiB
 # that fail every read.
 dmtable vnkbad "0 128 linear $big 0" "128 128 error" 2> /tmp/stderr || fail "dmtable: $(cat /tmp/stderr)"
@@ -211,7 +219,12 @@ writes() {
     explains $kit/varnock-explain varnock modbad 49152 00
   run "explain: a read that fails its ECC" 2 'refused a read of the flash failed its ECC\n' \
     explains $kit/varnock-explain varnock modecc 2048 00
-  run "explain: an erased page" 0 '' explains $kit/varnock-explain varnock modbad 4096 00
+  # Raw flash sets no bit back without an erase: no undo line, a warn.
+  run "explain: an erased page" 1 '' explains $kit/varnock-explain varnock modbad 4096 00
+  # Two stretches in one page, where a wildcard's read fails: a second
+  # program of the page, refused.
+  run "explain: two stretches in one NAND page" 2 'refused a NAND page it falls in is not erased\n' \
+    explains fails /dev/mtd4 read 2 $kit/varnock-explain varnock modbad 4608 'aa . bb'
   has "explain: ... stays erased" /dev/mtd4 4096 ffff
 
   # Where the flash does not answer, fail closed: a dump or a search prints
@@ -271,6 +284,44 @@ writes() {
   run "disk: a patch past its end is refused" 2 '' $kit/varnock modbig 6442450945 61
 }
 
+# A medium that takes writes and keeps its old bytes, as an SD card at the
+# end of its life does: dm-flakey's drop_writes over the 8 MiB disk. A patch
+# reads its bytes back from past the page cache after its sync: 2, and the
+# medium keeps the old bytes; on the same stretch of disk as it keeps its
+# writes, 0, and the new bytes are there once the caches are dropped. Then a
+# file on ext4 and one on FAT, whose device starts dropping writes while they
+# are mounted.
+dropped() {
+  kit=$1
+  flakey="0 1 1 drop_writes"
+  dmtable vnkraw "0 4096 flakey $drop 12288 $flakey" 2> /tmp/stderr || fail "dmtable: $(cat /tmp/stderr)"
+  ln -s "$(dmdev vnkraw)" modraw
+  run "dropped writes: a patch of the raw device" 2 '' $kit/varnock modraw 100 '61 62 63'
+  settle
+  has "dropped writes: ... the medium keeps its bytes" "$drop" $((6 * 1048576 + 100)) 564e4b36
+  dmtable vnkraw "0 4096 linear $drop 12288" 2> /tmp/stderr || fail "dmtable: $(cat /tmp/stderr)"
+  run "kept writes: the same patch" 0 '' $kit/varnock modraw 100 '61 62 63'
+  settle
+  has "kept writes: ... the medium holds the new bytes" "$drop" $((6 * 1048576 + 100)) 616263
+  for fs in ext4:0:8192 vfat:8192:4096; do
+    type=${fs%%:*} at=${fs#*:}
+    start=${at%%:*} length=${at#*:}
+    dmtable vnk$type "0 $length linear $drop $start" 2> /tmp/stderr || fail "dmtable: $(cat /tmp/stderr)"
+    mkdir -p /mnt/$type
+    mount -t $type "$(dmdev vnk$type)" /mnt/$type || fail "mount $type"
+    ln -s /mnt/$type/modf mod$type
+    run "kept writes: a file on $type" 0 '' $kit/varnock mod$type 100 '61 62 63'
+    settle
+    has "kept writes: ... holds the new bytes" /mnt/$type/modf 100 616263
+    dmtable vnk$type "0 $length flakey $drop $start $flakey" 2> /tmp/stderr ||
+      fail "dmtable: $(cat /tmp/stderr)"
+    run "dropped writes: a file on $type" 2 '' $kit/varnock mod$type 200 '61 62 63'
+    settle
+    has "dropped writes: ... the medium keeps its bytes" /mnt/$type/modf 200 303033333130
+    umount /mnt/$type
+  done
+}
+
 # A UBI volume takes no plain writes: a patch changes each LEB that it
 # touches atomically, submitting the whole LEB, the rest of it as it was.
 volumes() {
@@ -283,6 +334,12 @@ volumes() {
     $kit/varnock modvol $((2 * leb - 2)) '11 22 33 44'
   poke /tmp/vol $((2 * leb - 2)) 11223344
   holds "ubi: ... both parts read back, nothing else changed" /dev/ubi0_0 /tmp/vol
+
+  # A wildcard whose read fails keeps the LEB's own byte.
+  run "ubi: a wildcard whose read fails" 2 '' fails /dev/ubi0_0 read 1 $kit/varnock modvol $((leb + 300)) '61 . 62'
+  poke /tmp/vol $((leb + 300)) 61
+  poke /tmp/vol $((leb + 302)) 62
+  holds "ubi: ... the wildcard's byte is the LEB's own" /dev/ubi0_0 /tmp/vol
 
   run "ubi: a pattern that ends on the volume's last byte" 0 '' \
     $kit/varnock modvol $((4 * leb - 2)) '61 62'
@@ -437,6 +494,7 @@ cut() {
 
 run "no transparent huge pages here" 1 '' test -e /sys/kernel/mm/transparent_hugepage
 writes /kit/armhf
+dropped /kit/armhf
 volumes /kit/armhf
 reads /kit/armhf armhf
 # The ARMv5TE build on this ARMv7 kernel.

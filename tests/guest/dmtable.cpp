@@ -1,8 +1,10 @@
 // Makes a device-mapper device from table lines, as `dmsetup create` does,
+// or gives one that exists a new table, as `dmsetup reload` and `resume` do,
 // for the emulated ARM system, whose initramfs has no dmsetup:
 //   dmtable NAME 'START LENGTH TARGET ARGS' ...
 // (sectors of 512 bytes). The device appears as /dev/dm-N. Exit status 0 when
-// the device is live, 1 otherwise, with the failed step on standard error.
+// the table is live, 1 otherwise, with the failed step on standard error.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -67,7 +69,11 @@ int main(int argc, char **argv) {
   }
   static Request req;
   start(req, argv[1]);
-  if (!call(control, DM_DEV_CREATE, req, "create")) return 1;
+  bool made = ioctl(control, DM_DEV_CREATE, &req) == 0;
+  if (!made && errno != EBUSY) {
+    std::perror("create");
+    return 1;
+  }
   start(req, argv[1]);
   unsigned at = sizeof req.head;
   for (int i = 2; i < argc; i++)
@@ -76,6 +82,11 @@ int main(int argc, char **argv) {
       return 1;
     }
   if (!call(control, DM_TABLE_LOAD, req, "load")) return 1;
+  // A device that was live already is suspended, its writes flushed, before
+  // the new table takes over.
+  start(req, argv[1]);
+  req.head.flags = DM_SUSPEND_FLAG;
+  if (!made && !call(control, DM_DEV_SUSPEND, req, "suspend")) return 1;
   start(req, argv[1]); // without DM_SUSPEND_FLAG: resume, making the table live
   return call(control, DM_DEV_SUSPEND, req, "resume") ? 0 : 1;
 }

@@ -2,7 +2,8 @@
 # Boots Debian's own 32-bit ARM kernel (armmp) under full-system emulation and
 # runs the kit on it: the codec and command-line suites against the armhf
 # board build's musl tools, and the device cases of tests/guest/devices.sh on
-# simulated NAND flash, virtio disks, a device-mapper disk with a bad stretch,
+# simulated NAND flash, virtio disks, device-mapper disks with a bad stretch
+# and that drop writes,
 # /dev/mem, procfs and pipes, with the armhf tools and (those that only read)
 # the armel ones; then a power cut right after two patches. Fails unless the
 # guest reports its end with no failed case, within the time allowed, and
@@ -62,7 +63,8 @@ module() {
   cp "$file" "$root/modules/$name.ko"
   echo "$name" >> "$root/modules/order"
 }
-for name in virtio_mmio virtio_blk loop nandsim mtdblock ubi dm_mod vfat nls_cp437 nls_ascii jffs2 deflate zstd ubifs; do
+for name in virtio_mmio virtio_blk loop nandsim mtdblock ubi dm_mod dm_flakey vfat nls_cp437 nls_ascii \
+  jffs2 deflate zstd ubifs crc32c_generic ext4; do
   module "$name"
 done
 # The initramfs has no dmsetup, no UBI tools and no MTD tools, and its busybox
@@ -98,6 +100,18 @@ printf VNK4 | dd of="$work/small.img" bs=1 seek=12000 conv=notrunc status=none
 mkfs.vfat -C "$work/fat.img" 1024 >/dev/null
 printf 'arm_64bit=0\n' > "$work/config.txt"
 mcopy -i "$work/fat.img" "$work/config.txt" ::CONFIG.TXT
+# An 8 MiB disk for a medium that drops writes (dm-flakey, in the guest): an
+# ext4 file system of 4 MiB, then a FAT one of 2 MiB, each holding modf, then
+# 2 MiB raw with a mark at 100. Made here: busybox has no mkfs.ext4.
+rm -rf "$work/drop.img" "$work/dropdir" "$work/dropfat.img"
+mkdir "$work/dropdir"
+seq 100000 101999 | tr -d '\n' | head -c 8192 > "$work/dropdir/modf"
+mkfs.ext4 -q -F -d "$work/dropdir" "$work/drop.img" 4M
+mkfs.vfat -C "$work/dropfat.img" 2048 >/dev/null
+mcopy -i "$work/dropfat.img" "$work/dropdir/modf" ::MODF
+dd if="$work/dropfat.img" of="$work/drop.img" bs=1M seek=4 conv=notrunc status=none
+truncate -s 8M "$work/drop.img"
+printf VNK6 | dd of="$work/drop.img" bs=1 seek=$((6 * 1048576 + 100)) conv=notrunc status=none
 
 log=$work/console.log
 status=0
@@ -111,6 +125,7 @@ timeout 900 qemu-system-arm -M virt,highmem=off -m 512 -nographic -no-reboot -ni
   -drive if=none,file="$work/big.img",format=raw,id=d0 -device virtio-blk-device,drive=d0 \
   -drive if=none,file="$work/small.img",format=raw,id=d1 -device virtio-blk-device,drive=d1 \
   -drive if=none,file="$work/fat.img",format=raw,id=d2 -device virtio-blk-device,drive=d2 \
+  -drive if=none,file="$work/drop.img",format=raw,id=d3 -device virtio-blk-device,drive=d3 \
   < /dev/null 2>&1 | tr -d '\r' > "$log" || status=$?
 
 grep '^@@VNK' "$log" | sed 's/^@@VNK //'
