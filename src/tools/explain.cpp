@@ -255,8 +255,8 @@ struct Seen {
   File file;
 };
 
-const char *notread = "not read here: its bytes are not shown, nor its wildcards read";
-const char *noerase = "raw flash sets no bit back without an erase";
+constexpr const char *notread = "not read here: its bytes are not shown, nor its wildcards read";
+constexpr const char *noerase = "raw flash sets no bit back without an erase";
 
 // What the explanation says of a kind of file and does with it.
 struct About {
@@ -375,8 +375,7 @@ int file(const Seen &s) {
 // Whether the file can be opened for reading, without opening those that
 // must not be opened.
 bool openable(const Seen &s) {
-  return s.r >= 0 || (s.reached && !s.reads && about(s).opens &&
-                      access(s.path, R_OK) == 0);
+  return s.r >= 0 || (s.reached && !s.reads && about(s).opens && access(s.path, R_OK) == 0);
 }
 
 // An argument left over after the last pair: the tools take pairs only.
@@ -719,8 +718,9 @@ int patchpairs(Seen &s, const char *tool, int argc, char **argv) {
 
 namespace {
 
-const char *nomatch = "an occurrence is not found when the bytes just before it begin the "
-                      "pattern, or when it overlaps a hit";
+constexpr const char *nomatch =
+    "an occurrence is not found when the bytes just before it begin the "
+    "pattern, or when it overlaps a hit";
 
 // A pattern of a search, and what the file holds of it: the lines the
 // search prints, by its own scan, and every occurrence.
