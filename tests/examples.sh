@@ -9,10 +9,19 @@
 # files of those before it. A block marked on the line before it with
 # "<!-- needs: REASON -->" (Markdown) or '.\" needs: REASON' (a page) is not
 # run, and its commands are listed as skipped with the reason.
-# Usage: tests/examples.sh BINDIR DOCUMENT...
+# With --source DIR, every Markdown file that DIR's git tracks is read too,
+# and a tracked file with console examples that is neither Markdown nor a
+# page's source (man/*.1.in, read as its built page) fails the run: no
+# example can hide where nothing runs it.
+# Usage: tests/examples.sh BINDIR [--source DIR] DOCUMENT...
 set -uo pipefail
 bindir=$(realpath "$1")
 shift
+source=
+if [ "${1:-}" = --source ]; then
+  source=$(realpath "$2")
+  shift 2
+fi
 passed=0 failed=0 skipped=0
 
 # The image that the manual pages' examples describe: 512 bytes, zero but for
@@ -89,7 +98,28 @@ document() {
   rm -rf "$scratch"
 }
 
-for doc in "$@"; do
+# The tracked files of the source, or all of it outside a git checkout.
+tracked() {
+  git -C "$source" ls-files 2>/dev/null ||
+    (cd "$source" && find . -type f -not -path './build*' -not -path './.git/*' | sed 's|^\./||')
+}
+docs=("$@")
+if [ -n "$source" ]; then
+  while IFS= read -r file; do
+    case $file in
+      *.md) docs+=("$source/$file") ;;
+      man/*.1.in) ;;
+      *)
+        if grep -q -e '^```console' -e '^\.EX' "$source/$file" 2>/dev/null; then
+          echo "FAILED $file: console examples that no run reads"
+          failed=$((failed + 1))
+        fi
+        ;;
+    esac
+  done < <(tracked)
+fi
+
+for doc in "${docs[@]}"; do
   case $doc in
     *.md) document md "$doc" ;;
     *.1 | *.1.in) document man "$doc" ;;
