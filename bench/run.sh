@@ -11,8 +11,8 @@ cd "$(dirname "$0")/.."
 quick=0
 [ "${1:-}" = --quick ] && quick=1 && shift
 # A build folder of an earlier release, for the cost of the read back.
-base=${1:-}
-basename=$([ -z "$base" ] || strings "$base/varnock" | grep -m1 '^varnock version' || true)
+basebuild=${1:-}
+basename=$([ -z "$basebuild" ] || strings "$basebuild/varnock" | grep -m1 '^varnock version' || true)
 if ((quick)); then
   mib=1 dumpmib=4 cmpmib=1 countmib=1 runs=1 syncruns=3 gbtime=0.01
 else
@@ -161,10 +161,11 @@ for i in 1 2 3 4 5 6 7 8 9 10; do
 done
 head -c $((countmib << 20)) /dev/zero > "$work/z"
 zeros64=$(printf '00%.0s' $(seq 64))
-countsearch() { "$bin/varnock-explain" varnock-search "$work/r" 'de . be ef'; }
-grepsearch() { grep -obUaP '(?s)\xde.\xbe\xef' "$work/r" | wc -l; }
-countzeros() { "$bin/varnock-explain" varnock-search "$work/z" "$zeros64"; }
-grepzeros() { grep -obUaP '\x00{64}' "$work/z" | wc -l; }
+# The explanation ends 1 where a pattern misses occurrences: a result here.
+countsearch() { "$bin/varnock-explain" varnock-search "$work/r" 'de . be ef' || true; }
+grepsearch() { { grep -obUaP '(?s)\xde.\xbe\xef' "$work/r" || true; } | wc -l; }
+countzeros() { "$bin/varnock-explain" varnock-search "$work/z" "$zeros64" || true; }
+grepzeros() { { grep -obUaP '\x00{64}' "$work/z" || true; } | wc -l; }
 countcmp() { "$bin/varnock-explain" varnock-cmp "$work/r" "$work/r2"; }
 cmpfile() { cmp -l "$work/r" "$work/r2" > "$work/cmpout" || true; }
 read -r tool base < <(best2 countsearch grepsearch)
@@ -178,9 +179,9 @@ row "compare, ten differences / cmp -l > file" "$tool" "$base" "$(ratio "$tool" 
 echo
 echo "15 the read back after the sync: one patch of three bytes, this build against"
 echo "   ${basename:-no base build}; median wall time in ms of $syncruns runs each, alternating"
-if [ -n "$base" ]; then
+if [ -n "$basebuild" ]; then
   thispatch() { "$bin/varnock" "$work/modtarget" 1000 '61 62 63'; }
-  basepatch() { "$base/varnock" "$work/modtarget" 1000 '61 62 63'; }
+  basepatch() { "$basebuild/varnock" "$work/modtarget" 1000 '61 62 63'; }
   printf '  %-34s %8s %8s\n' "file" "this" "base"
   target=$work/target
   ln -sf "$target" "$work/modtarget"
@@ -192,6 +193,11 @@ if [ -n "$base" ]; then
     medians thispatch basepatch
     losetup -d "$loopdev"
   fi
+  # Figure 3 side by side with the base: what a line per byte costs each.
+  thisdots() { "$bin/varnock-search" "$work/a" '.'; }
+  basedots() { "$basebuild/varnock-search" "$work/a" '.'; }
+  read -r tool base < <(best2 thisdots basedots)
+  echo "  figure 3's search '.', this build / base: $tool s / $base s = $(ratio "$tool" "$base")"
 else
   echo "  skipped: give a base build folder (bench/run.sh BASE), as of release 0.5.0"
 fi
