@@ -72,7 +72,7 @@ src/tools/regular.cpp|return e == ENOSPC \|\| e == EDQUOT \|\| e == EFBIG;|retur
 src/tools/regular.cpp|return data >= to \|\| (data < 0 && errno == ENXIO);|return data >= to;
 src/tools/regular.cpp|return lseek(fd, from, SEEK_HOLE) >= to;|return lseek(fd, from, SEEK_HOLE) > to;
 src/tools/regular.cpp|    return got == static_cast<ssize_t>(n);|    return got >= 0;
-src/tools/rawio.cpp|  bool whole = got >= off + static_cast<long long>(n) - from;|  bool whole = got > 0;
+src/tools/rawio.cpp|  bool whole = got >= end - from;|  bool whole = got > 0;
 src/tools/rawio.cpp|  if (!direct) {|  if (false) {
 src/tools/patch.cpp|  bool held = how == Back::none \|\| holdswritten(t, how);|  bool held = true;
 src/tools/flash.cpp|    if (first <= checked) why = Refusal::page;\n||guest

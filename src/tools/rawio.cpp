@@ -49,7 +49,12 @@ bool readmedium(int fd, long long off, unsigned char *out, std::size_t n) {
   // logical block; 4 KiB covers every one there is, and mapped memory is
   // aligned to a page.
   constexpr long long block = 4096;
-  long long from = off / block * block, to = (off + static_cast<long long>(n) + block - 1) / block * block;
+  // A stretch that ends in the last block below the largest offset (XFS
+  // takes files that large) is read to that offset, unaligned: O_DIRECT
+  // refuses it, and the dropped pages are read.
+  long long end = off + static_cast<long long>(n);
+  long long from = off / block * block;
+  long long to = end > LLONG_MAX - (block - 1) ? LLONG_MAX : (end + block - 1) / block * block;
   auto span = static_cast<std::size_t>(to - from);
   void *map = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (map == MAP_FAILED) return false;
@@ -66,7 +71,7 @@ bool readmedium(int fd, long long off, unsigned char *out, std::size_t n) {
     posix_fadvise(fd, from, to - from, POSIX_FADV_DONTNEED);
     got = readat(fd, from, 0, buf, span);
   }
-  bool whole = got >= off + static_cast<long long>(n) - from;
+  bool whole = got >= end - from;
   if (whole) std::memcpy(out, buf + (off - from), n);
   munmap(map, span);
   return whole;
