@@ -781,7 +781,8 @@ int searchargs(int argc, char **argv) {
   Seen s = look(argv[1]);
   About a = about(s);
   int status = file(s);
-  if (!openable(s)) status = refuse("the file cannot be opened for reading");
+  bool opens = openable(s);
+  if (!opens) status = refuse("the file cannot be opened for reading");
   bool counted = a.counts && s.r >= 0 && s.learned;
   auto *c = static_cast<Counted *>(std::calloc(static_cast<std::size_t>(argc), sizeof(Counted)));
   if (!c) outofmemory();
@@ -793,7 +794,7 @@ int searchargs(int argc, char **argv) {
     status = worse(status, pattern(argv[p], count, data, set));
     if (count <= 0) say("skipped", "the pattern has no positions");
     if (count > 1 && !counted) say("note", nomatch);
-    if (count <= 0 || !openable(s)) continue;
+    if (count <= 0 || !opens) continue;
     if (++patterns == 1 && a.noread) status = refuse(a.noread);
     if (patterns == 2 && a.pipe) status = refuse("a pipe serves only its first pattern");
     // The scan writes the file's bytes into the wildcards: a copy of its own.
@@ -810,7 +811,7 @@ int searchargs(int argc, char **argv) {
   }
   if (patterns > 0 && counted)
     status = worse(status, searchcounts(s, c, patterns));
-  else if (patterns > 0 && openable(s) && !a.noread)
+  else if (patterns > 0 && opens && !a.noread)
     say("note", "not read here: what the search would find is not counted");
   for (int i = 0; i < patterns; i++) {
     std::free(c[i].data);
