@@ -55,6 +55,7 @@ src/tools/flash.cpp|return t.r < 0 ? Refusal::unread : pagesclean|return t.r < 0
 src/tools/flash.cpp|return holds && eccsince(t.r, w) == Refusal::none ? exit_done|return holds ? exit_done|guest
 src/tools/varnock.cpp|if (!scan(fd, data, set, count) \|\| !passwell(fd, file, watch))|if (!scan(fd, data, set, count))|guest
 src/tools/varnock.cpp|bool well = passwell(fa, ka, wa) && passwell(fb, kb, wb);|bool well = true;|guest
+src/tools/explain.cpp|bool well = passwell(a.r, a.file, wa) && passwell(b.r, b.file, wb);|bool well = true;|guest
 src/tools/dump.cpp|    return f.end >= 0 && n < want;|    return false;|guest
 src/tools/ubi.cpp|ok = changeleb(t.w, first + k, lebs + k * leb, leb);|ok = changeleb(t.w, first + k, lebs + k * leb, std::min<long long>(leb, off + j - (first + k) * leb));|guest
 src/tools/ubi.cpp|    close(t.r);\n    t.wrote = true;|    t.wrote = true;|guest

@@ -734,10 +734,10 @@ struct Counted {
   long long prints = 0;
 };
 
-// The file from its start in large reads, into buf, each read handed over
-// as it comes: the explanation is not the search and keeps none of its read
-// rules, but its flash must be watched as the search watches it. A read
-// that fails, or that the flash says is not whole, is trouble.
+// The file in large reads, into buf: the explanation is not the search or
+// the comparison and keeps none of their read rules. Its callers watch the
+// flash as the tools watch it: a read that fails, or that the flash says is
+// not whole, is trouble.
 bool nextread(const Seen &s, Buffer &buf, ssize_t &got) {
   got = readsome(s.r, buf.bytes, buf.room);
   return got >= 0;
@@ -831,6 +831,7 @@ int comparecounts(const Seen &a, const Seen &b) {
   long long runs = 0, positions = 0, longest = 0, na = 0, nb = 0;
   ssize_t la = 0, lb = 0;
   std::size_t ia = 0, ib = 0;
+  Watch wa = watchreads(a.r, a.file), wb = watchreads(b.r, b.file);
   bool reads = seekto(a.r, 0, 0) && seekto(b.r, 0, 0), enda = false, endb = false;
   while (reads) {
     if (ia == static_cast<std::size_t>(la) && !enda)
@@ -855,7 +856,9 @@ int comparecounts(const Seen &a, const Seen &b) {
   }
   release(ba);
   release(bb);
-  if (!reads) return say("trouble", "a read of the file fails or is not whole", exit_trouble);
+  bool well = passwell(a.r, a.file, wa) && passwell(b.r, b.file, wb);
+  if (!reads || !well)
+    return say("trouble", "a read of the file fails or is not whole", exit_trouble);
   line("differs runs %d positions %d longest %d\n", runs, positions,
        std::max(longest, std::max(na, nb)));
   return exit_done;

@@ -432,11 +432,18 @@ reads() {
     $kit/varnock-search /dev/mtd6 '31 30 30 30 30 30 30 0a'
   run "$tag: nand ecc: compare the flash with its image" 2 '' $kit/varnock-cmp /dev/mtd6 /tmp/img6
   run "$tag: nand ecc: ... and the image with the flash" 2 '' $kit/varnock-cmp /tmp/img6 /dev/mtd6
+  # The explanation's counts read the flash as the tools read it, and say the same.
+  run "$tag: nand ecc: explain a search" 2 'trouble a read of the file fails or is not whole\n' \
+    explains $kit/varnock-explain varnock-search /dev/mtd6 '31 30'
+  run "$tag: nand ecc: explain a compare" 2 'trouble a read of the file fails or is not whole\n' \
+    explains $kit/varnock-explain varnock-cmp /tmp/img6 /dev/mtd6
   run "$tag: nand bad block: a dump that ends before it" 0 '49148 11 11 11 11\n' \
     $kit/varnock /dev/mtd4 49148 4
   run "$tag: nand bad block: a dump into it" 2 '49150 11 11 ff ff\n' $kit/varnock /dev/mtd4 49150 4
   run "$tag: nand bad block: a search" 2 '' $kit/varnock-search /dev/mtd4 'de ad be ef'
   run "$tag: nand bad block: a compare" 2 '' $kit/varnock-cmp /dev/mtd4 /dev/mtd4
+  run "$tag: nand bad block: explain a compare" 2 'trouble a read of the file fails or is not whole\n' \
+    explains $kit/varnock-explain varnock-cmp /dev/mtd4 /dev/mtd4
   run "$tag: mtdblock: a bad block reads as its bytes" 0 '49152 ff ff ff ff\n' \
     $kit/varnock /dev/mtdblock4 49152 4
   # A read that meets the bad stretch returns the bytes before it, and no error.
